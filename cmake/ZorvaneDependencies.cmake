@@ -1,0 +1,25 @@
+# Every dependency is a Debian package installed by scripts/setup.sh; nothing is vendored.
+set(THREADS_PREFER_PTHREAD_FLAG ON)
+find_package(Threads REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
+find_package(nlohmann_json 3.10 REQUIRED CONFIG)
+
+find_path(ASIO_INCLUDE_DIR asio.hpp REQUIRED)
+add_library(zorvane_asio INTERFACE)
+target_include_directories(zorvane_asio SYSTEM INTERFACE ${ASIO_INCLUDE_DIR})
+target_compile_definitions(zorvane_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
+target_link_libraries(zorvane_asio INTERFACE Threads::Threads)
+
+if(ZORVANE_BUILD_TESTS)
+  find_package(GTest CONFIG REQUIRED)
+  include(GoogleTest)
+endif()
+if(ZORVANE_BUILD_BENCH)
+  find_package(benchmark CONFIG REQUIRED)
+endif()
+if(ZORVANE_BUILD_APP)
+  find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets Network DBus Concurrent Quick QuickControls2)
+  find_package(Qt6Keychain REQUIRED)
+
+endif()

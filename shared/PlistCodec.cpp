@@ -1,0 +1,214 @@
+#include "PlistCodec.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+#include <memory>
+#include <plist/plist.h>
+#include <system_error>
+
+namespace zorvane {
+namespace {
+
+struct PlistFree {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+using PlistHandle = std::unique_ptr<void, PlistFree>;
+
+struct CFree {
+    void operator()(void* p) const { std::free(p); }
+};
+
+// Deeper documents are refused rather than recursed into; no property list we read nests this
+// far, and it keeps hostile input from exhausting the stack.
+constexpr int maximumDepth = 64;
+
+std::optional<PlistValue> fromNode(plist_t node, int depth) {
+    if (!node || depth > maximumDepth) {
+        return std::nullopt;
+    }
+    switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+        std::uint8_t value = 0;
+        plist_get_bool_val(node, &value);
+        return PlistValue(value != 0);
+    }
+    case PLIST_UINT: {
+        std::uint64_t value = 0;
+        plist_get_uint_val(node, &value);
+        // libplist keeps integers unsigned; negative values come back in two's complement.
+        return PlistValue(static_cast<std::int64_t>(value));
+    }
+    case PLIST_REAL: {
+        double value = 0;
+        plist_get_real_val(node, &value);
+        return PlistValue(value);
+    }
+    case PLIST_STRING: {
+        char* raw = nullptr;
+        plist_get_string_val(node, &raw);
+        std::unique_ptr<char, CFree> owned(raw);
+        return PlistValue(std::string(raw ? raw : ""));
+    }
+    case PLIST_DATA: {
+        char* raw = nullptr;
+        std::uint64_t length = 0;
+        plist_get_data_val(node, &raw, &length);
+        std::unique_ptr<char, CFree> owned(raw);
+        PlistData data;
+        if (raw && length > 0) {
+            data.assign(reinterpret_cast<const std::uint8_t*>(raw),
+                        reinterpret_cast<const std::uint8_t*>(raw) + length);
+        }
+        return PlistValue(std::move(data));
+    }
+    case PLIST_DATE: {
+        std::int32_t sec = 0;
+        std::int32_t usec = 0;
+        plist_get_date_val(node, &sec, &usec);
+        return PlistValue(Date{static_cast<double>(sec) + static_cast<double>(usec) / 1e6});
+    }
+    case PLIST_ARRAY: {
+        PlistArray array;
+        const std::uint32_t count = plist_array_get_size(node);
+        array.reserve(count);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            auto item = fromNode(plist_array_get_item(node, i), depth + 1);
+            if (!item) {
+                return std::nullopt;
+            }
+            array.push_back(std::move(*item));
+        }
+        return PlistValue(std::move(array));
+    }
+    case PLIST_DICT: {
+        PlistDictionary dict;
+        plist_dict_iter iter = nullptr;
+        plist_dict_new_iter(node, &iter);
+        std::unique_ptr<void, CFree> ownedIter(iter);
+        if (!iter) {
+            return PlistValue(std::move(dict));
+        }
+        for (;;) {
+            char* key = nullptr;
+            plist_t value = nullptr;
+            plist_dict_next_item(node, iter, &key, &value);
+            std::unique_ptr<char, CFree> ownedKey(key);
+            if (!key || !value) {
+                break;
+            }
+            auto item = fromNode(value, depth + 1);
+            if (!item) {
+                return std::nullopt;
+            }
+            dict.insert_or_assign(std::string(key), std::move(*item));
+        }
+        return PlistValue(std::move(dict));
+    }
+    default:
+        // Keys, UIDs and unknown node types have no place in the documents we read.
+        return std::nullopt;
+    }
+}
+
+plist_t toNode(const PlistValue& value) {
+    switch (value.type()) {
+    case PlistValue::Type::String:
+        return plist_new_string(value.string()->c_str());
+    case PlistValue::Type::Integer:
+        return plist_new_uint(static_cast<std::uint64_t>(*value.integer()));
+    case PlistValue::Type::Real:
+        return plist_new_real(*value.real());
+    case PlistValue::Type::Boolean:
+        return plist_new_bool(*value.boolean() ? 1 : 0);
+    case PlistValue::Type::Data: {
+        const auto& data = *value.data();
+        return plist_new_data(reinterpret_cast<const char*>(data.data()), data.size());
+    }
+    case PlistValue::Type::Date: {
+        const double seconds = value.date()->secondsSinceReferenceDate;
+        double whole = std::floor(seconds);
+        whole = std::clamp(whole, double(std::numeric_limits<std::int32_t>::min()),
+                           double(std::numeric_limits<std::int32_t>::max()));
+        const auto usec = static_cast<std::int32_t>(std::lround((seconds - whole) * 1e6));
+        return plist_new_date(static_cast<std::int32_t>(whole), std::clamp(usec, 0, 999'999));
+    }
+    case PlistValue::Type::Array: {
+        plist_t array = plist_new_array();
+        for (const auto& item : *value.array()) {
+            plist_array_append_item(array, toNode(item));
+        }
+        return array;
+    }
+    case PlistValue::Type::Dictionary: {
+        plist_t dict = plist_new_dict();
+        for (const auto& [key, item] : *value.dictionary()) {
+            plist_dict_set_item(dict, key.c_str(), toNode(item));
+        }
+        return dict;
+    }
+    }
+    return plist_new_string("");
+}
+
+} // namespace
+
+std::optional<PlistValue> PlistCodec::read(std::span<const std::uint8_t> bytes) {
+    if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
+        return std::nullopt;
+    }
+    plist_t root = nullptr;
+    plist_from_memory(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<std::uint32_t>(bytes.size()), &root);
+    PlistHandle owned(root);
+    return fromNode(root, 0);
+}
+
+std::optional<PlistValue> PlistCodec::read(std::string_view bytes) {
+    return read(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
+std::optional<PlistValue> PlistCodec::readFile(const std::filesystem::path& path,
+                                               std::uintmax_t maxBytes) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    if (error || size > maxBytes) {
+        return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return read(bytes);
+}
+
+std::string PlistCodec::toXml(const PlistValue& value) {
+    PlistHandle root(toNode(value));
+    char* out = nullptr;
+    std::uint32_t length = 0;
+    plist_to_xml(root.get(), &out, &length);
+    std::string text(out ? out : "", out ? length : 0);
+    if (out) {
+        plist_to_xml_free(out);
+    }
+    return text;
+}
+
+std::string PlistCodec::toBinary(const PlistValue& value) {
+    PlistHandle root(toNode(value));
+    char* out = nullptr;
+    std::uint32_t length = 0;
+    plist_to_bin(root.get(), &out, &length);
+    std::string bytes(out ? out : "", out ? length : 0);
+    if (out) {
+        plist_to_bin_free(out);
+    }
+    return bytes;
+}
+
+} // namespace zorvane

@@ -1,0 +1,64 @@
+#include "shared/PlistCodec.h"
+
+#include <gtest/gtest.h>
+
+namespace zorvane {
+namespace {
+
+PlistValue sample() {
+    return PlistDictionary{
+        {"text", "héllo"},
+        {"integer", std::int64_t{-42}},
+        {"large", std::int64_t{1} << 40},
+        {"real", 5000.7},
+        {"wholeReal", 3.0},
+        {"flag", true},
+        {"bytes", PlistData{0, 1, 2, 255}},
+        {"when", Date{123456.0}},
+        {"list", PlistArray{"a", std::int64_t{1}, PlistDictionary{{"nested", false}}}},
+        {"empty", PlistDictionary{}},
+    };
+}
+
+TEST(PlistCodec, XmlAndBinaryRoundTripKeepIntegerAndRealApart) {
+    const auto value = sample();
+    for (const auto& bytes : {PlistCodec::toXml(value), PlistCodec::toBinary(value)}) {
+        const auto back = PlistCodec::read(bytes);
+        ASSERT_TRUE(back.has_value());
+        EXPECT_EQ(*back, value);
+        ASSERT_NE(back->find("wholeReal"), nullptr);
+        EXPECT_TRUE(back->find("wholeReal")->isReal());
+        EXPECT_TRUE(back->find("integer")->isInteger());
+    }
+}
+
+TEST(PlistCodec, BinaryKeepsFractionalDatesWhileXmlKeepsWholeSeconds) {
+    const PlistValue value = PlistDictionary{{"when", Date{123456.5}}};
+    EXPECT_EQ(PlistCodec::read(PlistCodec::toBinary(value)), value);
+    const auto fromXml = PlistCodec::read(PlistCodec::toXml(value));
+    ASSERT_TRUE(fromXml.has_value());
+    EXPECT_EQ(*fromXml->find("when")->date(), Date{123456.0});
+}
+
+TEST(PlistCodec, GarbageAndEmptyInputReadAsNothing) {
+    EXPECT_FALSE(PlistCodec::read(std::string_view("")).has_value());
+    EXPECT_FALSE(PlistCodec::read(std::string_view("not a property list")).has_value());
+    const auto xml = PlistCodec::toXml(sample());
+    EXPECT_FALSE(PlistCodec::read(std::string_view(xml).substr(0, xml.size() / 2)).has_value());
+    EXPECT_FALSE(PlistCodec::readFile("/nonexistent/zorvane/file.plist").has_value());
+}
+
+TEST(PlistCodec, DeepNestingIsRefused) {
+    std::string xml = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+    for (int i = 0; i < 200; ++i) {
+        xml += "<array>";
+    }
+    for (int i = 0; i < 200; ++i) {
+        xml += "</array>";
+    }
+    xml += "</plist>";
+    EXPECT_FALSE(PlistCodec::read(xml).has_value());
+}
+
+} // namespace
+} // namespace zorvane

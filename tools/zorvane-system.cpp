@@ -1,0 +1,23 @@
+#include "zorvane/BuildInfo.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+int usage() {
+    std::fprintf(stderr, "usage: zorvane-system <command> [arguments]\n"
+                         "commands are added as the system grows\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("zorvane-system %s (%s)\n", zorvane::build_info::shortVersion,
+                    zorvane::build_info::buildNumber);
+        return 0;
+    }
+    return usage();
+}
