@@ -21,12 +21,8 @@ std::optional<std::string> normalisedTeam(std::optional<std::string> team) {
     return team;
 }
 
-void appendBase64OfText(std::string& out, std::string_view text) {
-    if (Utf8::isValid(text)) {
-        out += Base64::encode(text);
-    } else {
-        out += Base64::encode(Utf8::sanitized(text));
-    }
+std::string base64OfText(std::string_view text) {
+    return Utf8::isValid(text) ? Base64::encode(text) : Base64::encode(Utf8::sanitized(text));
 }
 
 std::optional<std::string> decodeKeyPart(std::string_view part) {
@@ -45,13 +41,11 @@ CodeIdentity CodeIdentity::make(std::string signingIdentifier,
 }
 
 std::string CodeIdentity::key() const {
-    std::string out;
     const std::string_view team =
         teamIdentifier ? Utf8::trimmed(*teamIdentifier) : std::string_view{};
-    out.reserve((team.size() + 2) / 3 * 4 + 1 + (signingIdentifier.size() + 2) / 3 * 4);
-    appendBase64OfText(out, team);
+    std::string out = base64OfText(team);
     out.push_back('.');
-    appendBase64OfText(out, signingIdentifier);
+    out += base64OfText(signingIdentifier);
     return out;
 }
 
