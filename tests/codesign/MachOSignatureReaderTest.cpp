@@ -116,8 +116,12 @@ TEST(MachOSignatureReader, ReadsXmlEntitlementsAsDictionary) {
               "ABCDE12345.com.example.app");
 
     // Entitlements that are not a dictionary, or no property list at all, leave the identity.
+    // (A NUL inside XML text once aborted the process from inside libplist.)
+    using namespace std::string_literals;
     for (const std::string& raw :
-         {PlistCodec::toXml(PlistArray{"a"}), std::string("<plist>"), std::string()}) {
+         {PlistCodec::toXml(PlistArray{"a"}), "<plist>"s, ""s,
+          "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>k</key><string>a\0b</string>"
+          "</dict></plist>"s}) {
         spec.signature->entitlements.reset();
         spec.signature->rawEntitlements = raw;
         const auto withBadEntitlements =
