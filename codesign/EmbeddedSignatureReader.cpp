@@ -123,7 +123,7 @@ std::optional<EmbeddedSignature> readCodeDirectory(ByteSource& source, const Blo
     }
     const std::span<const std::uint8_t> h(header);
     const std::uint32_t version = ByteOrder::be32(h, 8);
-    if (version < earliestVersion || version >= compatibilityLimit ||
+    if (version < earliestVersion || version > compatibilityLimit ||
         blob.length < codeDirectoryHeaderSize(version)) {
         return std::nullopt;
     }

@@ -371,7 +371,7 @@ TEST_F(Corruption, CodeDirectoryThatLies) {
     const auto cd = layout.codeDirectoryOffset;
     MachOBuilder::put32(bytes, cd, 0xfade0c03);
     expectNoIdentity();
-    for (const std::uint32_t version : {0u, 0x20000u, 0x2F000u, 0xFFFFFFFFu}) {
+    for (const std::uint32_t version : {0u, 0x20000u, 0x2F001u, 0xFFFFFFFFu}) {
         MachOBuilder::put32(bytes, cd + 8, version);
         expectNoIdentity();
     }
