@@ -47,10 +47,11 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
         return PlistValue(value);
     }
     case PLIST_STRING: {
-        char* raw = nullptr;
-        plist_get_string_val(node, &raw);
-        std::unique_ptr<char, CFree> owned(raw);
-        return PlistValue(std::string(raw ? raw : ""));
+        // plist_get_string_val asserts that the text holds no NUL, which a binary property
+        // list can contain; the pointer form reads the stored length instead.
+        std::uint64_t length = 0;
+        const char* raw = plist_get_string_ptr(node, &length);
+        return PlistValue(raw ? std::string(raw, static_cast<std::size_t>(length)) : std::string());
     }
     case PLIST_DATA: {
         char* raw = nullptr;

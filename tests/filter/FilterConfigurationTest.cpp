@@ -1,6 +1,7 @@
 #include "filter/FilterDataProvider.h"
 #include "shared/Base64.h"
 #include "shared/CodeIdentity.h"
+#include "shared/PlistCodec.h"
 
 #include <cmath>
 #include <filesystem>
@@ -158,6 +159,30 @@ TEST_F(FilterConfigurationTest, EventChannelTokenNeedsSixtyFourBytes) {
     EXPECT_EQ(provider.configuredEventChannelToken(), twoByte);
     configure({{"eventChannelToken", PlistData(80, 0x41)}});
     EXPECT_FALSE(provider.configuredEventChannelToken());
+}
+
+TEST_F(FilterConfigurationTest, BinaryConfigurationWithNulInATextIsRead) {
+    // {"eventChannelToken": 40 × "é", NUL, 40 × "b"} as a binary property list (a UTF-16 text);
+    // libplist's plain string accessor aborts the process on such a text.
+    using namespace std::string_literals;
+    std::string bytes = "bplist00\xd1\x01\x02_\x10\x11"s + "eventChannelToken" + "o\x10Q"s;
+    std::string token;
+    for (int i = 0; i < 40; ++i) {
+        bytes += "\x00\xe9"s;
+        token += "\xc3\xa9";
+    }
+    bytes += "\x00\x00"s;
+    token += '\0';
+    for (int i = 0; i < 40; ++i) {
+        bytes += "\x00"s + "b";
+        token += 'b';
+    }
+    bytes += "\x08\x0b\x1f"s + std::string(6, '\0') + "\x01\x01"s + std::string(7, '\0') + "\x03"s +
+             std::string(15, '\0') + "\xc4"s;
+    const auto value = PlistCodec::read(bytes);
+    ASSERT_TRUE(value && value->dictionary());
+    configure(*value->dictionary());
+    EXPECT_EQ(provider.configuredEventChannelToken(), token);
 }
 
 TEST(FilterOwnIdentifier, RootsFollowTheMainBundleIdentifier) {
