@@ -5,12 +5,9 @@ namespace {
 
 class SimulatedTask final : public TaskInspector::Task {
 public:
-    explicit SimulatedTask(HostTaskInspector::ExecutableSignature signature)
-        : signature_(std::move(signature)) {}
+    explicit SimulatedTask(SigningInformation signature) : signature_(std::move(signature)) {}
 
-    std::optional<std::string> signingIdentifier() const override {
-        return signature_.signingIdentifier;
-    }
+    std::optional<std::string> signingIdentifier() const override { return signature_.identifier; }
 
     std::optional<PlistValue> entitlementValue(const std::string& entitlement) const override {
         if (!signature_.entitlements) {
@@ -24,7 +21,7 @@ public:
     }
 
 private:
-    HostTaskInspector::ExecutableSignature signature_;
+    SigningInformation signature_;
 };
 
 } // namespace
@@ -44,8 +41,9 @@ std::unique_ptr<TaskInspector::Task> HostTaskInspector::createTask(const AuditTo
             return nullptr;
         }
         auto signature = readSignature_(*executable);
-        // Unsigned code has no task identity, exactly as for a real process.
-        if (!signature || signature->signingIdentifier.empty()) {
+        // Unsigned code has no signing identifier, exactly as for a real process. The team
+        // identifier comes from the entitlements only, as the system's task interface gives it.
+        if (!signature || signature->identifier.empty()) {
             return nullptr;
         }
         return std::make_unique<SimulatedTask>(std::move(*signature));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "codesign/SigningInformation.h"
 #include "filter/host/SimulatedProcessTable.h"
 #include "platform/TaskInspector.h"
 
@@ -13,12 +14,8 @@ namespace zorvane {
 // goes to the real inspector, which looks at live processes.
 class HostTaskInspector final : public TaskInspector {
 public:
-    struct ExecutableSignature {
-        std::string signingIdentifier;
-        std::optional<PlistDictionary> entitlements;
-    };
     // Reads the code signature of a file; empty when it cannot be read or carries none.
-    using SignatureReader = std::function<std::optional<ExecutableSignature>(const std::string&)>;
+    using SignatureReader = std::function<std::optional<SigningInformation>(const std::string&)>;
 
     HostTaskInspector(std::shared_ptr<SimulatedProcessTable> simulatedProcesses,
                       SignatureReader readSignature, std::shared_ptr<TaskInspector> realProcesses);

@@ -1,5 +1,6 @@
 // ZorvaneFilter on Linux: the filter extension process. The provider is the portable one; the
 // host around it stands in for the system's network-extension machinery (see FilterHost).
+#include "codesign/MachOSignatureReader.h"
 #include "filter/host/ExtensionBundle.h"
 #include "filter/host/FilterHost.h"
 #include "filter/host/HostedFilterDataProvider.h"
@@ -52,6 +53,9 @@ int runHost() {
             provider.mainBundleIdentifier = bundleIdentifier;
             return std::make_unique<HostedFilterDataProvider>(std::move(provider));
         };
+    dependencies.readSignature = [](const std::string& executable) {
+        return MachOSignatureReader::readFile(executable);
+    };
     FilterHost host(std::move(dependencies));
     return host.run();
 }
