@@ -3,6 +3,7 @@
 #include "filter/BundlePath.h"
 #include "shared/CodeIdentity.h"
 #include "shared/OwnIdentifier.h"
+#include "shared/Utf8.h"
 
 #include <cmath>
 
@@ -67,6 +68,12 @@ std::optional<std::uint16_t> portFrom(const PlistValue* value) {
     return std::nullopt;
 }
 
+// Executable paths reach the rules as text with every ill-formed byte replaced; a configured
+// path must be read the same way, or a bundle whose name is not valid UTF-8 could never match.
+std::string bundlePathOf(const std::string& configured, std::string_view currentDirectory) {
+    return BundlePath::standardized(Utf8::sanitized(configured), currentDirectory);
+}
+
 } // namespace
 
 std::shared_ptr<const FilterRuleSet>
@@ -89,7 +96,7 @@ FilterRuleSet::derive(std::shared_ptr<const PlistDictionary> vendorConfiguration
 
     if (const auto* entries = textArray(dictionary, applicationPathsKey)) {
         for (const auto& entry : *entries) {
-            auto path = BundlePath::standardized(*entry.string(), currentDirectory);
+            auto path = bundlePathOf(*entry.string(), currentDirectory);
             if (!BundlePath::hasBundleSuffix(path)) {
                 continue;
             }
@@ -106,7 +113,7 @@ FilterRuleSet::derive(std::shared_ptr<const PlistDictionary> vendorConfiguration
 
     if (const auto* entries = numberDictionary(dictionary, temporaryAllowedApplicationPathsKey)) {
         for (const auto& [key, value] : *entries) {
-            auto path = BundlePath::standardized(key, currentDirectory);
+            auto path = bundlePathOf(key, currentDirectory);
             if (!BundlePath::hasBundleSuffix(path)) {
                 continue;
             }

@@ -186,6 +186,14 @@ TEST_F(FlowVerdictTest, PathRuleCatchesUnlistedProcessesInsideABlockedBundle) {
     EXPECT_FALSE(blocked[0].sourceApplication);
 }
 
+TEST_F(FlowVerdictTest, BundleNamesThatAreNotUtf8StillMatch) {
+    // Executable paths become text with U+FFFD for ill-formed bytes; configured paths likewise.
+    const AuditToken latin1 =
+        inspector->add(510, {"com.example.cafe", {}, "/Applications/Caf\xe9.app/Contents/MacOS/x"});
+    configure({{"blockedApplicationPaths", PlistArray{"/Applications/Caf\xe9.app"}}});
+    EXPECT_EQ(provider.handleNewFlow(outbound(std::nullopt, latin1)), FilterVerdict::drop);
+}
+
 TEST_F(FlowVerdictTest, IsUnderBundlePathIsPlainPrefixMatching) {
     EXPECT_TRUE(FilterDataProvider::isUnderBundlePath("/A.app", "/A.app"));
     EXPECT_TRUE(FilterDataProvider::isUnderBundlePath("/A.app/B.app/C", "/A.app"));
