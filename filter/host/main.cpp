@@ -4,6 +4,8 @@
 #include "filter/host/ExtensionBundle.h"
 #include "filter/host/FilterHost.h"
 #include "filter/host/HostedFilterDataProvider.h"
+#include "platform/linux/LinuxAuditTokens.h"
+#include "platform/linux/LinuxTaskInspector.h"
 #include "platform/linux/SystemDirectory.h"
 #include "zorvane/BuildInfo.h"
 
@@ -53,6 +55,10 @@ int runHost() {
             provider.mainBundleIdentifier = bundleIdentifier;
             return std::make_unique<HostedFilterDataProvider>(std::move(provider));
         };
+    dependencies.realProcesses = std::make_shared<LinuxTaskInspector>();
+    dependencies.realProcessToken = [](std::int32_t pid) {
+        return LinuxAuditTokens::tokenForPid(pid);
+    };
     dependencies.readSignature = [](const std::string& executable) {
         return MachOSignatureReader::readFile(executable);
     };
