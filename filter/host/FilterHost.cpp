@@ -1,6 +1,7 @@
 #include "filter/host/FilterHost.h"
 
 #include "filter/host/ConfigurationWatcher.h"
+#include "filter/host/FlowReply.h"
 #include "filter/host/FlowSocketServer.h"
 #include "filter/host/ProviderSupervisor.h"
 #include "platform/linux/FileLock.h"
@@ -13,21 +14,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <nlohmann/json.hpp>
 
 namespace zorvane {
 namespace {
-
-using json = nlohmann::json;
-
-// Error texts may quote a client's key names, which need not be valid UTF-8.
-std::string dump(const json& value) {
-    return value.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
-std::string errorReply(const std::string& reason) {
-    return dump(json{{"error", reason}});
-}
 
 // How long a shutdown waits for the provider's stop before leaving anyway.
 constexpr auto shutdownGrace = std::chrono::seconds(5);
@@ -65,15 +54,14 @@ int FilterHost::run() {
         [&](std::string_view line) {
             auto request = parser.parse(line);
             if (!request.flow) {
-                return errorReply(request.error);
+                return FlowReply::error(request.error);
             }
-            const auto verdict = supervisor.decide(*request.flow);
-            return dump(json{{"verdict", verdict == FilterVerdict::drop ? "drop" : "allow"}});
+            return FlowReply::verdict(supervisor.decide(*request.flow));
         },
         [] {
-            return errorReply("the request line is longer than " +
-                              std::to_string(FlowSocketServer::maximumLineLength) +
-                              " bytes; closing the connection");
+            return FlowReply::error("the request line is longer than " +
+                                    std::to_string(FlowSocketServer::maximumLineLength) +
+                                    " bytes; closing the connection");
         });
     if (auto error = server.start()) {
         std::fprintf(stderr, "ZorvaneFilter: %s\n", error->c_str());
