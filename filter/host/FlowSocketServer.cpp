@@ -79,7 +79,7 @@ private:
 
 FlowSocketServer::FlowSocketServer(asio::io_context& io, std::filesystem::path socketPath,
                                    RequestHandler handler, OversizedReply oversizedReply)
-    : io_(io), socketPath_(std::move(socketPath)), handler_(std::move(handler)),
+    : socketPath_(std::move(socketPath)), handler_(std::move(handler)),
       oversizedReply_(std::move(oversizedReply)), acceptor_(io) {}
 
 FlowSocketServer::~FlowSocketServer() {

@@ -43,7 +43,6 @@ public:
 private:
     void accept();
 
-    asio::io_context& io_;
     std::filesystem::path socketPath_;
     RequestHandler handler_;
     OversizedReply oversizedReply_;
