@@ -241,18 +241,23 @@ std::optional<PlistValue> PlistCodec::read(std::string_view bytes) {
 
 std::optional<PlistValue> PlistCodec::readFile(const std::filesystem::path& path,
                                                std::uintmax_t maxBytes) {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    if (error || size > maxBytes) {
-        return std::nullopt;
-    }
+    // Everything is taken from the one opened file: sizing the path and then opening it again
+    // would read a file that a writer replaced by rename in between as a truncated mixture.
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         return std::nullopt;
     }
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    std::string bytes;
+    char chunk[64 * 1024];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+        bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
+        if (bytes.size() > maxBytes) {
+            return std::nullopt;
+        }
+    }
+    if (in.bad()) {
+        return std::nullopt;
+    }
     return read(bytes);
 }
 

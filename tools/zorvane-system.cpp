@@ -1,23 +1,73 @@
+// zorvane-system: what a person does on Linux that macOS would ask of the user or the kernel.
+#include "platform/linux/SystemDirectory.h"
+#include "tools/FlowCommand.h"
+#include "tools/StatusCommand.h"
 #include "zorvane/BuildInfo.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
-int usage() {
-    std::fprintf(stderr, "usage: zorvane-system <command> [arguments]\n"
-                         "commands are added as the system grows\n");
-    return 2;
+using namespace zorvane;
+
+using CommandFunction = int (*)(const std::vector<std::string>&, const std::filesystem::path&,
+                                std::FILE*, std::FILE*);
+
+struct Command {
+    const char* name;
+    const char* summary;
+    CommandFunction run;
+};
+
+// Further commands (approving the extension, inspecting a bundle) join this table.
+constexpr Command commands[] = {
+    {"status", "the filter's configuration and whether its host runs", &StatusCommand::run},
+    {"flow", "ask the running filter for its verdict on one flow", &FlowCommand::run},
+};
+
+int usage(std::FILE* out, int status) {
+    std::fprintf(out, "usage: zorvane-system <command> [arguments]\n\ncommands:\n");
+    for (const auto& command : commands) {
+        std::fprintf(out, "  %-8s %s\n", command.name, command.summary);
+    }
+    std::fprintf(out, "\n'zorvane-system <command> --help' describes a command.\n"
+                      "The system directory is $ZORVANE_SYSTEM_DIR, default "
+                      "$XDG_STATE_HOME/zorvane/system.\n");
+    return status;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("zorvane-system %s (%s)\n", zorvane::build_info::shortVersion,
-                    zorvane::build_info::buildNumber);
+    std::signal(SIGPIPE, SIG_IGN);
+    if (argc < 2) {
+        return usage(stderr, 2);
+    }
+    const std::string name = argv[1];
+    if (name == "--version") {
+        std::printf("zorvane-system %s (%s)\n", build_info::shortVersion, build_info::buildNumber);
         return 0;
     }
-    return usage();
+    if (name == "--help" || name == "-h" || name == "help") {
+        return usage(stdout, 0);
+    }
+    for (const auto& command : commands) {
+        if (name == command.name) {
+            const auto directory = SystemDirectory::path();
+            if (!directory) {
+                std::fprintf(
+                    stderr,
+                    "zorvane-system: no system directory: set ZORVANE_SYSTEM_DIR or HOME\n");
+                return 1;
+            }
+            return command.run(std::vector<std::string>(argv + 2, argv + argc), *directory, stdout,
+                               stderr);
+        }
+    }
+    std::fprintf(stderr, "zorvane-system: unknown command: %s\n", name.c_str());
+    return usage(stderr, 2);
 }

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "filter/host/FlowRequestParser.h"
+#include "filter/host/HostTaskInspector.h"
+#include "filter/host/HostedProvider.h"
+#include "filter/host/SimulatedProcessTable.h"
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace zorvane {
+
+// The Linux stand-in for what the system does around a content filter: one host per system
+// directory drives the provider from the saved configuration and hands it the flows that
+// clients describe on filter.sock. run() returns when SIGTERM or SIGINT arrives, after the
+// provider has stopped, the socket file is gone and just before the host lock is released.
+class FilterHost {
+public:
+    struct Dependencies {
+        std::filesystem::path systemDirectory;
+        // Builds the provider around the host's task inspector.
+        std::function<std::unique_ptr<HostedProvider>(std::shared_ptr<TaskInspector>)> makeProvider;
+        // The inspector of live processes, for tokens that are not simulated.
+        std::shared_ptr<TaskInspector> realProcesses;
+        FlowRequestParser::RealProcessToken realProcessToken;
+        HostTaskInspector::SignatureReader readSignature;
+    };
+
+    explicit FilterHost(Dependencies dependencies);
+
+    // The process's exit status: 0 after a clean shutdown, 1 when the host could not start
+    // (another host runs for the directory, the socket cannot be served, ...).
+    int run();
+
+private:
+    Dependencies dependencies_;
+};
+
+} // namespace zorvane

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "filter/FilterFlow.h"
+#include "shared/PlistValue.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace zorvane {
+
+// What the host needs of the provider it drives. The host's state handling is tested against
+// fakes of this; the running host wraps the real FilterDataProvider.
+class HostedProvider {
+public:
+    virtual ~HostedProvider() = default;
+    virtual void setVendorConfiguration(std::shared_ptr<const PlistDictionary> configuration) = 0;
+    virtual void startFilter(std::function<void(std::optional<std::string> error)> completion) = 0;
+    virtual void stopFilter(std::function<void()> completion) = 0;
+    virtual FilterVerdict handleNewFlow(const FilterFlow& flow) = 0;
+};
+
+} // namespace zorvane

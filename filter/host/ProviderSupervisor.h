@@ -1,0 +1,53 @@
+#pragma once
+
+#include "filter/host/HostedProvider.h"
+#include "platform/FilterConfiguration.h"
+
+#include <asio/io_context.hpp>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace zorvane {
+
+// Keeps the provider in step with the saved configuration, the way the system does on macOS:
+// an enabled configuration starts the provider with its vendor dictionary (and replaces the
+// dictionary on every later change); a disabled or absent one stops it, and with it stopped every
+// flow is allowed. Runs on the host's io_context thread: every call, and every provider completion
+// (posted back there), happens on that thread.
+class ProviderSupervisor {
+public:
+    enum class State { stopped, starting, running, stopping };
+
+    ProviderSupervisor(asio::io_context& io, std::unique_ptr<HostedProvider> provider);
+
+    void apply(const std::optional<FilterConfiguration>& configuration);
+
+    // Allows every flow unless the provider is running.
+    FilterVerdict decide(const FilterFlow& flow);
+
+    // Stops the provider if it runs (its stop flush included) and then calls done; later
+    // configurations no longer start it.
+    void shutdown(std::function<void()> done);
+
+    State state() const { return state_; }
+    // The error of the last start that failed, until a configuration arrives.
+    const std::optional<std::string>& startError() const { return startError_; }
+
+private:
+    void reconcile();
+    void started(std::optional<std::string> error);
+    void stopped();
+
+    asio::io_context& io_;
+    std::unique_ptr<HostedProvider> provider_;
+    State state_ = State::stopped;
+    bool wantRunning_ = false;
+    bool startFailed_ = false;
+    std::optional<std::string> startError_;
+    std::function<void()> shutdownDone_;
+    bool shuttingDown_ = false;
+};
+
+} // namespace zorvane

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+
+namespace zorvane {
+
+// The directory where the Linux stand-ins keep what macOS keeps in the system's own stores: the
+// filter configuration, the filter host's lock and its flow socket. One place decides where it is,
+// so the application, the filter host and zorvane-system always agree.
+class SystemDirectory {
+public:
+    static constexpr const char* configurationFileName = "filter-configuration.plist";
+    static constexpr const char* flowSocketName = "filter.sock";
+    static constexpr const char* hostLockName = "filter-host.lock";
+
+    // $ZORVANE_SYSTEM_DIR, else $XDG_STATE_HOME/zorvane/system, XDG_STATE_HOME defaulting to
+    // ~/.local/state. Empty only when neither the environment nor the password database names a
+    // home directory.
+    static std::optional<std::filesystem::path> path();
+
+    // Creates the directory (and its parents) when missing, readable by the user alone; the
+    // configuration in it carries the event channel's token.
+    static bool ensureExists(const std::filesystem::path& directory);
+};
+
+} // namespace zorvane

@@ -1,0 +1,392 @@
+// Runs the real ZorvaneFilter and zorvane-system executables against a temporary system
+// directory, the way a person (or the application) uses them.
+#include "platform/linux/FileLock.h"
+#include "platform/linux/FilterConfigurationFile.h"
+#include "shared/CodeIdentity.h"
+#include "tests/support/BundleBuilder.h"
+#include "tests/support/MachOBuilder.h"
+#include "tests/support/TemporaryDirectory.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace zorvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+template <typename Condition> bool eventually(Condition condition) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition()) {
+            return true;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return condition();
+}
+
+std::string contents(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A child process with its output in files; killed when the object goes away.
+class ChildProcess {
+public:
+    ChildProcess(const std::string& executable, const std::vector<std::string>& arguments,
+                 const std::filesystem::path& systemDirectory, const std::filesystem::path& output)
+        : output_(output) {
+        std::vector<std::string> environment = {"ZORVANE_SYSTEM_DIR=" + systemDirectory.string()};
+        for (char** entry = environ; *entry; ++entry) {
+            if (std::strncmp(*entry, "ZORVANE_SYSTEM_DIR=", 19) != 0) {
+                environment.emplace_back(*entry);
+            }
+        }
+        std::vector<char*> argv{const_cast<char*>(executable.c_str())};
+        for (const auto& argument : arguments) {
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        }
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (auto& entry : environment) {
+            envp.push_back(entry.data());
+        }
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, (output.string() + ".out").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, (output.string() + ".err").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (posix_spawn(&pid_, executable.c_str(), &actions, nullptr, argv.data(), envp.data()) !=
+            0) {
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~ChildProcess() {
+        if (pid_ > 0 && !status_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    bool started() const { return pid_ > 0; }
+    void signal(int number) const { ::kill(pid_, number); }
+
+    // The exit status, once it has exited within the time limit; -1 for a signal death.
+    std::optional<int> waitForExit(std::chrono::milliseconds limit = 10s) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!status_) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            } else if (std::chrono::steady_clock::now() >= deadline) {
+                return std::nullopt;
+            } else {
+                std::this_thread::sleep_for(10ms);
+            }
+        }
+        return status_;
+    }
+
+    std::string standardOutput() const { return contents(output_.string() + ".out"); }
+    std::string standardError() const { return contents(output_.string() + ".err"); }
+
+private:
+    std::filesystem::path output_;
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+// One connection to filter.sock.
+class Connection {
+public:
+    explicit Connection(const std::filesystem::path& socketPath) {
+        descriptor_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+        connected_ =
+            ::connect(descriptor_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~Connection() { ::close(descriptor_); }
+
+    bool connected() const { return connected_; }
+
+    bool send(const std::string& bytes) {
+        for (std::size_t sent = 0; sent < bytes.size();) {
+            const ssize_t result =
+                ::send(descriptor_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            if (result <= 0) {
+                return false;
+            }
+            sent += static_cast<std::size_t>(result);
+        }
+        return true;
+    }
+
+    // The next line, or empty once the host closed the connection (or after 10 s).
+    std::optional<std::string> readLine() {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        for (;;) {
+            if (auto end = pending_.find('\n'); end != std::string::npos) {
+                std::string line = pending_.substr(0, end);
+                pending_.erase(0, end + 1);
+                return line;
+            }
+            pollfd waiting{descriptor_, POLLIN, 0};
+            if (std::chrono::steady_clock::now() > deadline || ::poll(&waiting, 1, 100) < 0) {
+                return std::nullopt;
+            }
+            if (waiting.revents == 0) {
+                continue;
+            }
+            char buffer[4096];
+            const ssize_t received = ::recv(descriptor_, buffer, sizeof buffer, 0);
+            if (received <= 0) {
+                return std::nullopt; // end of stream, or reset
+            }
+            pending_.append(buffer, static_cast<std::size_t>(received));
+        }
+    }
+
+    std::optional<std::string> exchange(const std::string& line) {
+        return send(line + "\n") ? readLine() : std::nullopt;
+    }
+
+private:
+    int descriptor_ = -1;
+    bool connected_ = false;
+    std::string pending_;
+};
+
+class FilterHostEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto spec = MachOBuilder::signedExecutable("com.example.blocked", "TEAM123456");
+        // The team identifier reaches the filter through the entitlements, as on macOS.
+        spec.signature->entitlements =
+            PlistDictionary{{"com.apple.developer.team-identifier", "TEAM123456"}};
+        BundleBuilder::application(bundle, "com.example.blocked", MachOBuilder::thin(spec).bytes());
+        MachOBuilder::write(directory / "other", MachOBuilder::thin(MachOBuilder::signedExecutable(
+                                                     "com.example.other")));
+    }
+
+    std::unique_ptr<ChildProcess> startHost() {
+        auto host =
+            std::make_unique<ChildProcess>(ZORVANE_FILTER_EXECUTABLE, std::vector<std::string>{},
+                                           system, directory / ("host" + std::to_string(++runs)));
+        EXPECT_TRUE(host->started());
+        EXPECT_TRUE(eventually([&] { return Connection(socket).connected(); }))
+            << host->standardError();
+        return host;
+    }
+
+    ChildProcess runTool(const std::vector<std::string>& arguments) {
+        ChildProcess tool(ZORVANE_SYSTEM_EXECUTABLE, arguments, system,
+                          directory / ("tool" + std::to_string(++runs)));
+        EXPECT_TRUE(tool.waitForExit().has_value());
+        return tool;
+    }
+
+    void writeConfiguration(bool enabled, PlistArray blockedIdentities) {
+        FilterConfiguration configuration;
+        configuration.enabled = enabled;
+        configuration.localizedDescription = "Zorvane";
+        configuration.providerConfiguration = FilterConfiguration::ProviderConfiguration{
+            true, "dev.quillmoor.Zorvane.FilterExtension",
+            PlistDictionary{{"blockedCodeIdentities", std::move(blockedIdentities)}}};
+        ASSERT_FALSE(FilterConfigurationFile::inDirectory(system).write(configuration));
+    }
+
+    // The verdict the host gives a flow of the simulated process running the executable.
+    std::string verdictFor(const std::filesystem::path& executable,
+                           const std::string& direction = "outbound") {
+        const std::string request =
+            R"({"direction": ")" + direction + R"(", "sourceApp": {"executable": ")" +
+            executable.string() +
+            R"("}, "sourceProcess": null, "socket": {"protocol": 6,)"
+            R"( "remoteEndpoint": {"hostname": "93.184.216.34", "port": "443"}}})";
+        return Connection(socket).exchange(request).value_or("no answer");
+    }
+
+    TemporaryDirectory directory;
+    std::filesystem::path system = directory / "system";
+    std::filesystem::path socket = system / "filter.sock";
+    std::filesystem::path bundle = directory / "Blocked.app";
+    std::filesystem::path blocked = bundle / "Contents" / "MacOS" / "Blocked";
+    const std::string blockedKey = CodeIdentity::make("com.example.blocked", "TEAM123456").key();
+    int runs = 0;
+};
+
+const std::string drop = R"({"verdict":"drop"})";
+const std::string allow = R"({"verdict":"allow"})";
+
+TEST_F(FilterHostEndToEnd, DropsABlockedSignedProcessUntilTheConfigurationChanges) {
+    // A stale socket file from a host that died does not keep a new one from serving.
+    std::filesystem::create_directories(system);
+    {
+        const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
+        ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ::close(stale);
+    }
+    auto host = startHost();
+    EXPECT_EQ(verdictFor(blocked), allow); // no configuration yet
+
+    writeConfiguration(true, PlistArray{blockedKey});
+    ASSERT_TRUE(eventually([&] { return verdictFor(blocked) == drop; }));
+    EXPECT_EQ(verdictFor(directory / "other"), allow);
+    EXPECT_EQ(verdictFor(blocked, "inbound"), allow);
+
+    // Through the command, by executable and by bundle, and with the helper acting for it.
+    for (const auto& app : {blocked.string(), bundle.string()}) {
+        auto tool = runTool({"flow", "--app", app, "--host", "example.com", "--port", "443"});
+        EXPECT_EQ(tool.waitForExit(), 0);
+        EXPECT_EQ(tool.standardOutput(), "drop\n") << tool.standardError();
+    }
+    auto helper = runTool({"flow", "--app", blocked.string(), "--process",
+                           (directory / "other").string(), "--host", "1.2.3.4", "--port", "80"});
+    EXPECT_EQ(helper.standardOutput(), "drop\n");
+    // Local destinations and name look-ups stay allowed.
+    EXPECT_EQ(runTool({"flow", "--app", blocked.string(), "--host", "127.0.0.1", "--port", "80"})
+                  .standardOutput(),
+              "allow\n");
+    EXPECT_EQ(
+        runTool({"flow", "--app", blocked.string(), "--host", "9.9.9.9", "--port", "53", "--udp"})
+            .standardOutput(),
+        "allow\n");
+
+    auto status = runTool({"status"});
+    EXPECT_EQ(status.waitForExit(), 0);
+    EXPECT_NE(status.standardOutput().find("Filter host: running (filter.sock answers)"),
+              std::string::npos)
+        << status.standardOutput();
+    EXPECT_NE(status.standardOutput().find("Blocked code identities: 1"), std::string::npos);
+
+    writeConfiguration(true, PlistArray{});
+    ASSERT_TRUE(eventually([&] { return verdictFor(blocked) == allow; }));
+    writeConfiguration(true, PlistArray{blockedKey});
+    ASSERT_TRUE(eventually([&] { return verdictFor(blocked) == drop; }));
+    writeConfiguration(false, PlistArray{blockedKey});
+    ASSERT_TRUE(eventually([&] { return verdictFor(blocked) == allow; }));
+    EXPECT_EQ(runTool({"flow", "--app", bundle.string(), "--host", "example.com", "--port", "443"})
+                  .standardOutput(),
+              "allow\n");
+}
+
+TEST_F(FilterHostEndToEnd, MalformedLinesGetErrorsAndOverlongLinesEndTheConnection) {
+    auto host = startHost();
+    Connection connection(socket);
+    ASSERT_TRUE(connection.connected());
+    const auto error = connection.exchange("{\"direction\": \"outbound\", \"bogus\": 1}");
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->rfind("{\"error\":", 0), 0u) << *error;
+    EXPECT_NE(error->find("bogus"), std::string::npos);
+    EXPECT_EQ(connection.exchange("not json").value_or("").rfind("{\"error\":", 0), 0u);
+    // Still usable, and pipelined requests are answered in order.
+    ASSERT_TRUE(connection.send(R"({"direction": "inbound"})"
+                                "\n"
+                                R"({"direction": 7})"
+                                "\n"));
+    EXPECT_EQ(connection.readLine(), allow);
+    EXPECT_EQ(connection.readLine().value_or("").rfind("{\"error\":", 0), 0u);
+
+    // A line of exactly the limit is still read (and is malformed); one byte more is too long.
+    EXPECT_EQ(connection.exchange(std::string(64 * 1024, ' ')).value_or("").rfind("{\"error\":", 0),
+              0u);
+    ASSERT_TRUE(connection.send(std::string(64 * 1024 + 1, 'x')));
+    const auto tooLong = connection.readLine();
+    ASSERT_TRUE(tooLong.has_value());
+    EXPECT_NE(tooLong->find("longer than 65536 bytes"), std::string::npos) << *tooLong;
+    EXPECT_FALSE(connection.readLine().has_value()); // closed
+    // Other connections are unaffected.
+    EXPECT_EQ(verdictFor(blocked), allow);
+}
+
+TEST_F(FilterHostEndToEnd, OneHostPerDirectoryAndACleanStopOnSigterm) {
+    auto host = startHost();
+    ChildProcess second(ZORVANE_FILTER_EXECUTABLE, {}, system, directory / "second");
+    const auto status = second.waitForExit();
+    ASSERT_TRUE(status.has_value());
+    EXPECT_NE(*status, 0);
+    EXPECT_NE(second.standardError().find("another filter host already runs"), std::string::npos)
+        << second.standardError();
+    EXPECT_TRUE(Connection(socket).connected()); // the first one still serves
+
+    writeConfiguration(true, PlistArray{blockedKey});
+    ASSERT_TRUE(eventually([&] { return verdictFor(blocked) == drop; }));
+
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->waitForExit(), 0) << host->standardError();
+    EXPECT_FALSE(std::filesystem::exists(socket));
+    EXPECT_FALSE(FileLock::isHeld(system / "filter-host.lock"));
+
+    // With no host the filter fails open, and the command says so.
+    auto flow =
+        runTool({"flow", "--app", blocked.string(), "--host", "example.com", "--port", "443"});
+    EXPECT_EQ(flow.waitForExit(), 0);
+    EXPECT_EQ(flow.standardOutput(), "allow\n");
+    EXPECT_NE(flow.standardError().find("not running"), std::string::npos);
+    EXPECT_NE(runTool({"status"}).standardOutput().find("Filter host: not running"),
+              std::string::npos);
+
+    // And a new host can take over the directory.
+    auto next = startHost();
+    EXPECT_TRUE(eventually([&] { return verdictFor(blocked) == drop; }));
+    next->signal(SIGINT);
+    EXPECT_EQ(next->waitForExit(), 0);
+}
+
+TEST_F(FilterHostEndToEnd, TheCommandRejectsWrongArguments) {
+    const std::vector<std::vector<std::string>> wrong = {
+        {},
+        {"nonsense"},
+        {"status", "extra"},
+        {"flow"},
+        {"flow", "--host", "h", "--port", "1"},
+        {"flow", "--app", blocked.string(), "--port", "1"},
+        {"flow", "--app", blocked.string(), "--host", "h"},
+        {"flow", "--app", blocked.string(), "--host", "h", "--port", "0"},
+        {"flow", "--app", blocked.string(), "--host", "h", "--port", "65536"},
+        {"flow", "--app", blocked.string(), "--host", "h", "--port", "80x"},
+        {"flow", "--app", blocked.string(), "--host", "", "--port", "80"},
+        {"flow", "--app", (directory / "missing").string(), "--host", "h", "--port", "80"},
+        {"flow", "--app", directory.path().string(), "--host", "h", "--port", "80"},
+        {"flow", "--app", blocked.string(), "--app", blocked.string(), "--host", "h", "--port",
+         "1"},
+        {"flow", "--app", blocked.string(), "--host", "h", "--port", "1", "--tcp"},
+        {"flow", "--app", blocked.string(), "--host", "h", "--port"},
+    };
+    for (const auto& arguments : wrong) {
+        auto tool = runTool(arguments);
+        EXPECT_EQ(tool.waitForExit(), 2) << testing::PrintToString(arguments);
+        EXPECT_NE(tool.standardError().find("usage"), std::string::npos);
+        EXPECT_EQ(tool.standardOutput(), "");
+    }
+}
+
+} // namespace
+} // namespace zorvane

@@ -1,0 +1,145 @@
+#include "tools/StatusCommand.h"
+
+#include "filter/FilterRuleSet.h"
+#include "platform/linux/FileLock.h"
+#include "platform/linux/FilterConfigurationFile.h"
+#include "platform/linux/SystemDirectory.h"
+#include "shared/OwnIdentifier.h"
+#include "tools/FlowSocketClient.h"
+#include "zorvane/BuildInfo.h"
+
+#include <chrono>
+#include <memory>
+
+namespace zorvane {
+namespace {
+
+const char* yesNo(bool value) {
+    return value ? "yes" : "no";
+}
+
+// How many entries a list or dictionary of the vendor dictionary has, or why the filter ignores it.
+std::string entryCount(const PlistDictionary& vendor, std::string_view key, bool isDictionary) {
+    auto found = vendor.find(std::string(key));
+    if (found == vendor.end()) {
+        return "0";
+    }
+    if (isDictionary ? !found->second.isDictionary() : !found->second.isArray()) {
+        return "malformed (ignored by the filter)";
+    }
+    const std::size_t written =
+        isDictionary ? found->second.dictionary()->size() : found->second.array()->size();
+    return std::to_string(written);
+}
+
+void printHost(const std::filesystem::path& directory, std::FILE* out) {
+    const bool locked = FileLock::isHeld(directory / SystemDirectory::hostLockName);
+    // An inbound flow is never examined, so asking about one changes nothing in the filter.
+    const auto answer =
+        FlowSocketClient(directory / SystemDirectory::flowSocketName, std::chrono::seconds(2))
+            .exchange(R"({"direction":"inbound"})");
+    const bool answers = answer.outcome == FlowSocketClient::Outcome::replied;
+    if (locked && answers) {
+        std::fprintf(out, "Filter host: running (filter.sock answers)\n");
+    } else if (locked) {
+        std::fprintf(out, "Filter host: running, but filter.sock does not answer\n");
+    } else if (answers) {
+        std::fprintf(out, "Filter host: filter.sock answers, but no host holds the lock\n");
+    } else {
+        std::fprintf(out, "Filter host: not running (every flow is allowed)\n");
+    }
+}
+
+void printConfiguration(const std::filesystem::path& directory, std::FILE* out) {
+    const auto file = FilterConfigurationFile::inDirectory(directory);
+    std::error_code error;
+    if (!std::filesystem::exists(file.path(), error)) {
+        std::fprintf(out, "Configuration: absent\n");
+        return;
+    }
+    const auto configuration = file.read();
+    if (!configuration) {
+        std::fprintf(
+            out, "Configuration: unreadable or malformed (%s); the filter treats it as absent\n",
+            file.path().c_str());
+        return;
+    }
+    std::fprintf(out, "Configuration: present\n");
+    std::fprintf(out, "  Enabled: %s\n", yesNo(configuration->enabled));
+    std::fprintf(out, "  Description: %s\n", configuration->localizedDescription.c_str());
+    const auto& provider = configuration->providerConfiguration;
+    if (!provider) {
+        std::fprintf(out, "  Provider configuration: absent\n");
+        return;
+    }
+    std::fprintf(out, "  Provider: %s (filter sockets: %s)\n",
+                 provider->filterDataProviderBundleIdentifier.c_str(),
+                 yesNo(provider->filterSockets));
+    const PlistDictionary* vendor = configuration->vendorConfiguration();
+    if (!vendor) {
+        std::fprintf(out, "  Vendor configuration: absent (every flow is allowed)\n");
+        return;
+    }
+
+    // The counts of what the filter applies, read by the filter's own rules.
+    const OwnIdentifier ownIdentifier(std::string(build_info::filterBundleIdentifier));
+    const auto rules = FilterRuleSet::derive(std::make_shared<const PlistDictionary>(*vendor),
+                                             ownIdentifier, directory.string());
+    const double now =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    auto inForce = [now](const auto& expiries) {
+        std::size_t count = 0;
+        for (const auto& [key, end] : expiries) {
+            count += now < end ? 1 : 0;
+        }
+        return count;
+    };
+    std::fprintf(out, "  Blocked code identities: %zu (entries written: %s)\n",
+                 rules->blockedIdentityKeys().size(),
+                 entryCount(*vendor, FilterRuleSet::codeIdentitiesKey, false).c_str());
+    std::fprintf(out, "  Blocked application paths: %zu (entries written: %s)\n",
+                 rules->blockedBundlePaths().size(),
+                 entryCount(*vendor, FilterRuleSet::applicationPathsKey, false).c_str());
+    std::fprintf(out,
+                 "  Temporary allowances: %zu code identities, %zu application paths "
+                 "(%zu in force now)\n",
+                 rules->temporaryIdentityExpiries().size(),
+                 rules->temporaryBundlePathExpiries().size(),
+                 inForce(rules->temporaryIdentityExpiries()) +
+                     inForce(rules->temporaryBundlePathExpiries()));
+    if (auto port = rules->eventChannelPort()) {
+        std::fprintf(out, "  Event channel port: %u\n", static_cast<unsigned>(*port));
+    } else {
+        std::fprintf(out, "  Event channel port: not set (the filter reports nothing)\n");
+    }
+    std::fprintf(out, "  Event channel token: %s\n",
+                 rules->eventChannelToken() ? "set" : "not set (the filter reports nothing)");
+}
+
+} // namespace
+
+const char* const StatusCommand::usage =
+    "usage: zorvane-system status\n"
+    "\n"
+    "Prints the system directory, whether a filter host runs for it, and a summary of the saved\n"
+    "filter configuration as the filter reads it.\n";
+
+int StatusCommand::run(const std::vector<std::string>& arguments,
+                       const std::filesystem::path& systemDirectory, std::FILE* out,
+                       std::FILE* err) {
+    if (!arguments.empty()) {
+        if (arguments.front() == "--help" || arguments.front() == "-h") {
+            std::fputs(usage, out);
+            return 0;
+        }
+        std::fprintf(err, "zorvane-system status: unexpected argument: %s\n%s",
+                     arguments.front().c_str(), usage);
+        return 2;
+    }
+    std::fprintf(out, "System directory: %s\n", systemDirectory.c_str());
+    printHost(systemDirectory, out);
+    printConfiguration(systemDirectory, out);
+    return 0;
+}
+
+} // namespace zorvane
