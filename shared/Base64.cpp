@@ -22,9 +22,10 @@ constexpr auto reverseTable = makeReverseTable();
 
 } // namespace
 
-std::string Base64::encode(std::span<const std::uint8_t> bytes) {
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
+namespace {
+
+void encodeInto(std::string& out, std::span<const std::uint8_t> bytes) {
+    out.reserve(out.size() + (bytes.size() + 2) / 3 * 4);
     std::size_t i = 0;
     for (; i + 3 <= bytes.size(); i += 3) {
         const std::uint32_t n = (std::uint32_t{bytes[i]} << 16) |
@@ -48,11 +49,22 @@ std::string Base64::encode(std::span<const std::uint8_t> bytes) {
         out.push_back(alphabet[(n >> 6) & 63]);
         out.push_back('=');
     }
+}
+
+} // namespace
+
+std::string Base64::encode(std::span<const std::uint8_t> bytes) {
+    std::string out;
+    encodeInto(out, bytes);
     return out;
 }
 
 std::string Base64::encode(std::string_view text) {
     return encode(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+void Base64::encodeAppending(std::string& out, std::string_view text) {
+    encodeInto(out, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
 namespace {

@@ -14,6 +14,8 @@ class Base64 {
 public:
     static std::string encode(std::span<const std::uint8_t> bytes);
     static std::string encode(std::string_view text);
+    // Appends the encoding to `out`, for callers that build a larger text without temporaries.
+    static void encodeAppending(std::string& out, std::string_view text);
 
     // Strict decoding: the length must be a multiple of four, padding only at the end, and
     // every other character must be in the standard alphabet. No white space is skipped.

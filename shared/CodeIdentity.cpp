@@ -21,8 +21,12 @@ std::optional<std::string> normalisedTeam(std::optional<std::string> team) {
     return team;
 }
 
-std::string base64OfText(std::string_view text) {
-    return Utf8::isValid(text) ? Base64::encode(text) : Base64::encode(Utf8::sanitized(text));
+void appendBase64OfText(std::string& out, std::string_view text) {
+    if (Utf8::isValid(text)) {
+        Base64::encodeAppending(out, text);
+    } else {
+        Base64::encodeAppending(out, Utf8::sanitized(text));
+    }
 }
 
 std::optional<std::string> decodeKeyPart(std::string_view part) {
@@ -43,9 +47,11 @@ CodeIdentity CodeIdentity::make(std::string signingIdentifier,
 std::string CodeIdentity::key() const {
     const std::string_view team =
         teamIdentifier ? Utf8::trimmed(*teamIdentifier) : std::string_view{};
-    std::string out = base64OfText(team);
+    std::string out;
+    out.reserve((team.size() + 2) / 3 * 4 + 1 + (signingIdentifier.size() + 2) / 3 * 4);
+    appendBase64OfText(out, team);
     out.push_back('.');
-    out += base64OfText(signingIdentifier);
+    appendBase64OfText(out, signingIdentifier);
     return out;
 }
 
