@@ -55,11 +55,13 @@ std::string Base64::encode(std::string_view text) {
     return encode(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
-std::optional<std::vector<std::uint8_t>> Base64::decode(std::string_view text) {
+namespace {
+
+template <typename Bytes> std::optional<Bytes> decodeInto(std::string_view text) {
     if (text.size() % 4 != 0) {
         return std::nullopt;
     }
-    std::vector<std::uint8_t> out;
+    Bytes out;
     out.reserve(text.size() / 4 * 3);
     for (std::size_t i = 0; i < text.size(); i += 4) {
         const bool last = i + 4 == text.size();
@@ -85,23 +87,26 @@ std::optional<std::vector<std::uint8_t>> Base64::decode(std::string_view text) {
             }
             n = (n << 6) | static_cast<std::uint32_t>(value);
         }
-        out.push_back(static_cast<std::uint8_t>(n >> 16));
+        out.push_back(static_cast<typename Bytes::value_type>(n >> 16));
         if (padding < 2) {
-            out.push_back(static_cast<std::uint8_t>(n >> 8));
+            out.push_back(static_cast<typename Bytes::value_type>(n >> 8));
         }
         if (padding < 1) {
-            out.push_back(static_cast<std::uint8_t>(n));
+            out.push_back(static_cast<typename Bytes::value_type>(n));
         }
     }
     return out;
 }
 
+} // namespace
+
+std::optional<std::vector<std::uint8_t>> Base64::decode(std::string_view text) {
+    return decodeInto<std::vector<std::uint8_t>>(text);
+}
+
+// Decodes straight into the string: keys are decoded on every filter decision.
 std::optional<std::string> Base64::decodeToString(std::string_view text) {
-    auto bytes = decode(text);
-    if (!bytes) {
-        return std::nullopt;
-    }
-    return std::string(bytes->begin(), bytes->end());
+    return decodeInto<std::string>(text);
 }
 
 } // namespace zorvane
