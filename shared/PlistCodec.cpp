@@ -47,10 +47,11 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
         return PlistValue(value);
     }
     case PLIST_STRING: {
-        char* raw = nullptr;
-        plist_get_string_val(node, &raw);
-        std::unique_ptr<char, CFree> owned(raw);
-        return PlistValue(std::string(raw ? raw : ""));
+        // plist_get_string_val asserts (and aborts the process) when a string holds a NUL byte;
+        // the pointer accessor reports the length instead.
+        std::uint64_t length = 0;
+        const char* raw = plist_get_string_ptr(node, &length);
+        return PlistValue(raw ? std::string(raw, static_cast<std::size_t>(length)) : std::string());
     }
     case PLIST_DATA: {
         char* raw = nullptr;
@@ -157,6 +158,15 @@ plist_t toNode(const PlistValue& value) {
 
 std::optional<PlistValue> PlistCodec::read(std::span<const std::uint8_t> bytes) {
     if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
+        return std::nullopt;
+    }
+    // XML cannot contain NUL characters; libplist accepts them inside text all the same.
+    static constexpr std::string_view binaryMagic = "bplist";
+    const bool binary =
+        bytes.size() >= binaryMagic.size() &&
+        std::equal(binaryMagic.begin(), binaryMagic.end(), bytes.begin(),
+                   [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
+    if (!binary && std::find(bytes.begin(), bytes.end(), std::uint8_t{0}) != bytes.end()) {
         return std::nullopt;
     }
     plist_t root = nullptr;

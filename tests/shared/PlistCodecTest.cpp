@@ -48,6 +48,20 @@ TEST(PlistCodec, GarbageAndEmptyInputReadAsNothing) {
     EXPECT_FALSE(PlistCodec::readFile("/nonexistent/zorvane/file.plist").has_value());
 }
 
+TEST(PlistCodec, NulBytesInXmlTextAreRefusedNotFatal) {
+    // libplist itself takes such documents, and its string getter aborts on them.
+    using namespace std::string_literals;
+    for (const auto& xml :
+         {"<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>k</key><string>a\0b</string>"
+          "</dict></plist>"s,
+          "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>k\0x</key><string>v</string>"
+          "</dict></plist>"s}) {
+        EXPECT_FALSE(PlistCodec::read(xml).has_value());
+    }
+    // Binary property lists keep working even though their bytes hold NULs.
+    EXPECT_EQ(PlistCodec::read(PlistCodec::toBinary(sample())), sample());
+}
+
 TEST(PlistCodec, DeepNestingIsRefused) {
     std::string xml = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
     for (int i = 0; i < 200; ++i) {
