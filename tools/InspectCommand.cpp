@@ -28,16 +28,16 @@ int runInspect(const std::vector<std::string>& arguments) {
     }
 
     // Rendering the icon costs an image decode; skip it unless it is asked for.
-    ApplicationInspector inspector(withIcon ? ApplicationInspector::IconRenderer(
-                                                  &ApplicationIconRenderer::render)
-                                            : ApplicationInspector::IconRenderer());
+    ApplicationInspector inspector(
+        withIcon ? ApplicationInspector::IconRenderer(&ApplicationIconRenderer::render)
+                 : ApplicationInspector::IconRenderer());
     const auto result = inspector.inspect(paths.front(), Uuid::random());
     if (const auto* error = std::get_if<ApplicationInspectionError>(&result)) {
         const auto text = description(*error);
         std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
         return 1;
     }
-    std::cout << toJson(std::get<BlockedApplication>(result)).dump(2) << '\n';
+    std::cout << RecordJson::toJson(std::get<BlockedApplication>(result)).dump(2) << '\n';
     return 0;
 }
 

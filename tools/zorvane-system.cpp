@@ -1,7 +1,12 @@
 #include "zorvane/BuildInfo.h"
+#ifdef ZORVANE_HAVE_INSPECT
+#include "tools/InspectCommand.h"
+#endif
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -19,5 +24,10 @@ int main(int argc, char** argv) {
                     zorvane::build_info::buildNumber);
         return 0;
     }
+#ifdef ZORVANE_HAVE_INSPECT
+    if (argc >= 2 && std::strcmp(argv[1], "inspect") == 0) {
+        return zorvane::tools::runInspect(std::vector<std::string>(argv + 2, argv + argc));
+    }
+#endif
     return usage();
 }

@@ -50,9 +50,8 @@ QImage largestReadableImage(const QString& path) {
             break;
         }
         QImage image = reader.read();
-        if (!image.isNull() &&
-            (best.isNull() || qint64(image.width()) * image.height() >
-                                  qint64(best.width()) * best.height())) {
+        if (!image.isNull() && (best.isNull() || qint64(image.width()) * image.height() >
+                                                     qint64(best.width()) * best.height())) {
             best = std::move(image);
         }
     }

@@ -3,8 +3,6 @@
 #include "codesign/BundleReader.h"
 #include "codesign/MachOSignatureReader.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -12,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <unistd.h>
 
 namespace zorvane {
 namespace fs = std::filesystem;
@@ -82,8 +81,7 @@ ApplicationInspector::Result ApplicationInspector::inspect(const fs::path& bundl
     }
 
     const auto info = BundleReader::readInfoDictionary(bundle);
-    const std::string* bundleIdentifier =
-        info ? stringValue(*info, "CFBundleIdentifier") : nullptr;
+    const std::string* bundleIdentifier = info ? stringValue(*info, "CFBundleIdentifier") : nullptr;
     if (!bundleIdentifier || bundleIdentifier->empty()) {
         return ApplicationInspectionError::missingIdentifier;
     }

@@ -27,7 +27,8 @@ public:
 
     // The icon renderer is injected so that this stays free of the image toolkit; without one
     // the entry has no icon.
-    explicit ApplicationInspector(IconRenderer iconRenderer = {});
+    ApplicationInspector() = default;
+    explicit ApplicationInspector(IconRenderer iconRenderer);
 
     Result inspect(const std::filesystem::path& bundle, const Uuid& id) const;
 
