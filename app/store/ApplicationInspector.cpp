@@ -149,13 +149,17 @@ std::vector<CodeIdentity> ApplicationInspector::discoverHelpers(const fs::path& 
             it.disable_recursion_pending();
             continue;
         }
+        // The entry's type comes from the directory listing itself, so these cost no system
+        // call; a link counts as neither a directory nor a regular file.
         std::error_code statusError;
-        const auto type = entry.symlink_status(statusError).type();
+        if (entry.is_symlink(statusError) || statusError) {
+            continue;
+        }
+        const bool isDirectory = entry.is_directory(statusError);
+        const bool isRegularFile = !isDirectory && entry.is_regular_file(statusError);
         if (statusError) {
             continue;
         }
-        const bool isDirectory = type == fs::file_type::directory;
-        const bool isRegularFile = type == fs::file_type::regular;
 
         bool candidate = false;
         if (isRegularFile) {
