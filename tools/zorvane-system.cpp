@@ -2,6 +2,9 @@
 #include "platform/linux/SystemDirectory.h"
 #include "tools/FlowCommand.h"
 #include "tools/StatusCommand.h"
+#ifdef ZORVANE_HAVE_INSPECT
+#include "tools/InspectCommand.h"
+#endif
 #include "zorvane/BuildInfo.h"
 
 #include <csignal>
@@ -21,12 +24,16 @@ struct Command {
     const char* name;
     const char* summary;
     CommandFunction run;
+    bool needsSystemDirectory;
 };
 
-// Further commands (approving the extension, inspecting a bundle) join this table.
+// Further commands (approving the extension) join this table.
 constexpr Command commands[] = {
-    {"status", "the filter's configuration and whether its host runs", &StatusCommand::run},
-    {"flow", "ask the running filter for its verdict on one flow", &FlowCommand::run},
+    {"status", "the filter's configuration and whether its host runs", &StatusCommand::run, true},
+    {"flow", "ask the running filter for its verdict on one flow", &FlowCommand::run, true},
+#ifdef ZORVANE_HAVE_INSPECT
+    {"inspect", "what Zorvane would block for an application bundle", &InspectCommand::run, false},
+#endif
 };
 
 int usage(std::FILE* out, int status) {
@@ -57,7 +64,10 @@ int main(int argc, char** argv) {
     }
     for (const auto& command : commands) {
         if (name == command.name) {
-            const auto directory = SystemDirectory::path();
+            const auto directory =
+                command.needsSystemDirectory
+                    ? SystemDirectory::path()
+                    : std::optional<std::filesystem::path>(std::filesystem::path());
             if (!directory) {
                 std::fprintf(
                     stderr,
