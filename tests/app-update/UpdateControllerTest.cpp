@@ -4,6 +4,8 @@
 #include "MemoryPreferences.h"
 #include "app/update/UpdateEndpoints.h"
 
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -30,6 +32,10 @@ QByteArray manifest(const char* version, std::optional<int> build,
 
 class UpdateControllerTest : public ::testing::Test {
 protected:
+    // Talks to the local server directly whatever proxy the environment names. Controllers
+    // share it and may go away with a request still open, as the destructor must cope with.
+    UpdateControllerTest() { network.setProxy(QNetworkProxy::NoProxy); }
+
     std::unique_ptr<UpdateController>
     makeController(RunningVersion running = {"1.4", "27"},
                    std::chrono::milliseconds timeout = std::chrono::milliseconds(10'000)) {
@@ -40,6 +46,7 @@ protected:
         options.manifestUrl = server.url(QStringLiteral("/updates/latest.json"));
         options.timeout = timeout;
         options.openUrl = [this](const QUrl& url) { opened.append(url); };
+        options.network = &network;
         return std::make_unique<UpdateController>(std::move(options));
     }
 
@@ -64,6 +71,7 @@ protected:
     std::shared_ptr<MemoryPreferences> preferences = std::make_shared<MemoryPreferences>();
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
     LocalHttpServer server;
+    QNetworkAccessManager network;
     QList<QUrl> opened;
 };
 
@@ -203,8 +211,9 @@ TEST_F(UpdateControllerTest, AnAnnouncedCheckWhileOneRunsReturnsAtOnceWithoutAMe
 TEST_F(UpdateControllerTest, EveryKindOfBadResponseIsOneFailureThatChangesNoKnownUpdate) {
     const QByteArray good = manifest("1.5", 1);
     serve(good);
+    ASSERT_TRUE(check(*makeController(), true, false));
+    // The update is known from the cache; the short time-out only serves the silent server.
     auto controller = makeController({"1.4", "27"}, std::chrono::milliseconds(300));
-    ASSERT_TRUE(check(*controller, true, false));
     ASSERT_TRUE(controller->availableUpdate().has_value());
     const auto known = controller->availableUpdate();
     controller->setBannerVisible(false);

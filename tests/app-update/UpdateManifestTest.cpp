@@ -93,6 +93,11 @@ TEST(UpdateManifest, RefusesWrongTypesTruncationAndOversizedBodies) {
     std::string big = R"({"version":"1.4","downloadURL":"https://zorvane.app/d","releaseNotes":")";
     big += std::string(UpdateManifest::maximumSize, 'x') + "\"}";
     EXPECT_FALSE(UpdateManifest::decode(big).has_value());
+    // Nesting as deep as the size limit allows is refused without exhausting the stack.
+    EXPECT_FALSE(UpdateManifest::decode(std::string(UpdateManifest::maximumSize, '[')).has_value());
+    std::string nested = R"({"version":)";
+    nested += std::string(30'000, '[') + std::string(30'000, ']') + "}";
+    EXPECT_FALSE(UpdateManifest::decode(nested).has_value());
     // A whole build written as a real number is still that build.
     EXPECT_EQ(UpdateManifest::decode(
                   R"({"version":"1.4","build":28.0,"downloadURL":"https://zorvane.app/d"})")
