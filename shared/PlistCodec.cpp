@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <memory>
@@ -112,6 +113,52 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
         // Keys, UIDs and unknown node types have no place in the documents we read.
         return std::nullopt;
     }
+}
+
+// Whether the tree nests no deeper than we convert, walked without reading any key or string.
+bool withinDepth(plist_t node, int depth) {
+    if (depth > maximumDepth) {
+        return false;
+    }
+    switch (plist_get_node_type(node)) {
+    case PLIST_ARRAY: {
+        const std::uint32_t count = plist_array_get_size(node);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (!withinDepth(plist_array_get_item(node, i), depth + 1)) {
+                return false;
+            }
+        }
+        return true;
+    }
+    case PLIST_DICT: {
+        plist_dict_iter iter = nullptr;
+        plist_dict_new_iter(node, &iter);
+        std::unique_ptr<void, CFree> ownedIter(iter);
+        for (plist_t value = nullptr; iter;) {
+            plist_dict_next_item(node, iter, nullptr, &value);
+            if (!value) {
+                break;
+            }
+            if (!withinDepth(value, depth + 1)) {
+                return false;
+            }
+        }
+        return true;
+    }
+    default:
+        return true;
+    }
+}
+
+// libplist's key and string getters assert, and so abort the process, when the text holds a
+// NUL. Binary property lists can carry one (in ASCII or UTF-16 strings); the XML writer shows
+// them, so a binary document is checked through its XML form before anything is read from it.
+bool holdsNul(plist_t root) {
+    char* xml = nullptr;
+    std::uint32_t length = 0;
+    plist_to_xml(root, &xml, &length);
+    std::unique_ptr<char, CFree> owned(xml);
+    return !xml || std::memchr(xml, 0, length) != nullptr;
 }
 
 plist_t toNode(const PlistValue& value) {
@@ -232,6 +279,9 @@ std::optional<PlistValue> PlistCodec::read(std::span<const std::uint8_t> bytes) 
     plist_from_memory(reinterpret_cast<const char*>(bytes.data()),
                       static_cast<std::uint32_t>(bytes.size()), &root);
     PlistHandle owned(root);
+    if (!root || !withinDepth(root, 0) || (binary && holdsNul(root))) {
+        return std::nullopt;
+    }
     return fromNode(root, 0);
 }
 

@@ -58,8 +58,24 @@ TEST(PlistCodec, NulBytesInXmlTextAreRefusedNotFatal) {
           "</dict></plist>"s}) {
         EXPECT_FALSE(PlistCodec::read(xml).has_value());
     }
-    // Binary property lists keep working even though their bytes hold NULs.
+    // Binary property lists keep working even though their bytes hold NULs, but not when a
+    // UTF-16 key or string does.
     EXPECT_EQ(PlistCodec::read(PlistCodec::toBinary(sample())), sample());
+    const auto binary = [](const std::string& key, const std::string& value) {
+        // bplist00, {key: value}, offset table, trailer (1-byte offsets and references).
+        std::string bytes = "bplist00\xD1\x01\x02"s + key + value;
+        bytes += "\x08"s + static_cast<char>(11) + static_cast<char>(11 + key.size());
+        const auto tableOffset = static_cast<char>(bytes.size() - 3);
+        bytes += std::string(6, '\0') + "\x01\x01"s + std::string(7, '\0') + "\x03"s +
+                 std::string(15, '\0') + tableOffset;
+        return bytes;
+    };
+    const auto plain = PlistCodec::read(binary("\x51k"s, "\x61\0v"s));
+    ASSERT_TRUE(plain.has_value());
+    ASSERT_NE(plain->find("k"), nullptr);
+    EXPECT_EQ(*plain->find("k")->string(), "v");
+    EXPECT_FALSE(PlistCodec::read(binary("\x62\0k\0\0"s, "\x09"s)).has_value());
+    EXPECT_FALSE(PlistCodec::read(binary("\x51k"s, "\x62\0v\0\0"s)).has_value());
 }
 
 TEST(PlistCodec, DeepNestingIsRefused) {
