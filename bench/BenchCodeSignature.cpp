@@ -25,11 +25,11 @@ struct Files {
     Files() {
         for (const auto& [path, size] : {std::pair{small, std::uint64_t{1} << 20},
                                          std::pair{large, std::uint64_t{80} << 20}}) {
-            auto spec = MachOBuilder::signedExecutable("com.example.bench", "TEAM123456");
-            spec.codeSize = size;
-            spec.signature->entitlements =
+            auto sliceSpec = MachOBuilder::signedExecutable("com.example.bench", "TEAM123456");
+            sliceSpec.codeSize = size;
+            sliceSpec.signature->entitlements =
                 PlistDictionary{{"com.apple.security.app-sandbox", true}};
-            MachOBuilder::write(path, MachOBuilder::thin(spec), FillMode::Random);
+            MachOBuilder::write(path, MachOBuilder::thin(sliceSpec), FillMode::Random);
         }
     }
 };

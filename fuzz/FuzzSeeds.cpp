@@ -23,12 +23,12 @@ void save(const std::filesystem::path& file, const std::string& text) {
 }
 
 MachOSliceSpec slice(std::uint32_t cpuType, bool is64Bit, bool bigEndian) {
-    auto spec = MachOBuilder::signedExecutable("com.example.seed", "TEAM123456");
-    spec.cpuType = cpuType;
-    spec.is64Bit = is64Bit;
-    spec.bigEndian = bigEndian;
-    spec.codeSize = 64;
-    return spec;
+    auto sliceSpec = MachOBuilder::signedExecutable("com.example.seed", "TEAM123456");
+    sliceSpec.cpuType = cpuType;
+    sliceSpec.is64Bit = is64Bit;
+    sliceSpec.bigEndian = bigEndian;
+    sliceSpec.codeSize = 64;
+    return sliceSpec;
 }
 
 } // namespace
@@ -50,11 +50,11 @@ int main(int argc, char** argv) {
 
     for (const bool is64Bit : {false, true}) {
         for (const bool bigEndian : {false, true}) {
-            auto spec = slice(MachOSliceSpec::cpuTypeArm64, is64Bit, bigEndian);
-            save(next(macho), MachOBuilder::thin(spec).bytes());
-            spec.fileType = MachOFileType::Dylib;
-            spec.signature->codeDirectoryVersion = 0x20100;
-            save(next(macho), MachOBuilder::thin(spec).bytes());
+            auto sliceSpec = slice(MachOSliceSpec::cpuTypeArm64, is64Bit, bigEndian);
+            save(next(macho), MachOBuilder::thin(sliceSpec).bytes());
+            sliceSpec.fileType = MachOFileType::Dylib;
+            sliceSpec.signature->codeDirectoryVersion = 0x20100;
+            save(next(macho), MachOBuilder::thin(sliceSpec).bytes());
         }
     }
     auto rich = slice(MachOSliceSpec::cpuTypeArm64, true, false);

@@ -34,7 +34,7 @@ std::optional<std::filesystem::path> SystemDirectory::path() {
         return std::filesystem::path(*explicitDirectory);
     }
     std::filesystem::path stateHome;
-    // The base directory specification says relative values are invalid and must be ignored.
+    // Under the XDG base-directory rules a relative value is invalid and must be ignored.
     if (auto xdg = environment("XDG_STATE_HOME");
         xdg && std::filesystem::path(*xdg).is_absolute()) {
         stateHome = *xdg;

@@ -17,17 +17,17 @@ constexpr std::uint32_t powerPC = MachOSliceSpec::cpuTypePowerPC;
 
 MachOSliceSpec signedSlice(std::uint32_t cpuType, std::string identifier,
                            std::optional<std::string> team = "TEAM123456") {
-    auto spec = MachOBuilder::signedExecutable(std::move(identifier), std::move(team));
-    spec.cpuType = cpuType;
-    spec.codeSize = 64;
-    return spec;
+    auto sliceSpec = MachOBuilder::signedExecutable(std::move(identifier), std::move(team));
+    sliceSpec.cpuType = cpuType;
+    sliceSpec.codeSize = 64;
+    return sliceSpec;
 }
 
 MachOSliceSpec unsignedSlice(std::uint32_t cpuType) {
-    MachOSliceSpec spec;
-    spec.cpuType = cpuType;
-    spec.codeSize = 64;
-    return spec;
+    MachOSliceSpec sliceSpec;
+    sliceSpec.cpuType = cpuType;
+    sliceSpec.codeSize = 64;
+    return sliceSpec;
 }
 
 std::vector<std::uint8_t> bytesOf(std::string_view text) {
@@ -42,10 +42,10 @@ TEST(MachOSignatureReader, ReadsThinFilesInEveryHeaderForm) {
     for (const bool is64Bit : {false, true}) {
         for (const bool bigEndian : {false, true}) {
             SCOPED_TRACE(std::to_string(is64Bit) + std::to_string(bigEndian));
-            auto spec = signedSlice(bigEndian ? powerPC : arm64, "com.example.thin");
-            spec.is64Bit = is64Bit;
-            spec.bigEndian = bigEndian;
-            const auto image = MachOBuilder::thin(spec);
+            auto sliceSpec = signedSlice(bigEndian ? powerPC : arm64, "com.example.thin");
+            sliceSpec.is64Bit = is64Bit;
+            sliceSpec.bigEndian = bigEndian;
+            const auto image = MachOBuilder::thin(sliceSpec);
             const SigningInformation expected{"com.example.thin", "TEAM123456", std::nullopt};
             EXPECT_EQ(MachOSignatureReader::readBytes(image.bytes()), expected);
             EXPECT_TRUE(MachOSignatureReader::isMachOExecutableHeader(image.bytes()));
@@ -78,9 +78,9 @@ TEST(MachOSignatureReader, ReadsUniversalFilesInEveryFatForm) {
 
 TEST(MachOSignatureReader, TeamIdentifierOnlyFromCodeDirectoriesThatCarryOne) {
     auto read = [](std::uint32_t version, std::optional<std::string> team) {
-        auto spec = signedSlice(arm64, "com.example.team", std::move(team));
-        spec.signature->codeDirectoryVersion = version;
-        return MachOSignatureReader::readBytes(MachOBuilder::thin(spec).bytes());
+        auto sliceSpec = signedSlice(arm64, "com.example.team", std::move(team));
+        sliceSpec.signature->codeDirectoryVersion = version;
+        return MachOSignatureReader::readBytes(MachOBuilder::thin(sliceSpec).bytes());
     };
     // Before 0x20200 the bytes at the team offset's position belong to the identifier; they
     // must not be taken for an offset.
@@ -106,9 +106,9 @@ TEST(MachOSignatureReader, ReadsXmlEntitlementsAsDictionary) {
         {"com.apple.security.app-sandbox", true},
         {"com.apple.security.application-groups", PlistArray{"ABCDE12345.group.example"}},
     };
-    auto spec = signedSlice(arm64, "com.example.app", "ABCDE12345");
-    spec.signature->entitlements = entitlements;
-    const auto info = MachOSignatureReader::readBytes(MachOBuilder::thin(spec).bytes());
+    auto sliceSpec = signedSlice(arm64, "com.example.app", "ABCDE12345");
+    sliceSpec.signature->entitlements = entitlements;
+    const auto info = MachOSignatureReader::readBytes(MachOBuilder::thin(sliceSpec).bytes());
     ASSERT_TRUE(info.has_value());
     ASSERT_TRUE(info->entitlements.has_value());
     EXPECT_EQ(*info->entitlements, entitlements);
@@ -122,10 +122,10 @@ TEST(MachOSignatureReader, ReadsXmlEntitlementsAsDictionary) {
          {PlistCodec::toXml(PlistArray{"a"}), "<plist>"s, ""s,
           "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>k</key><string>a\0b</string>"
           "</dict></plist>"s}) {
-        spec.signature->entitlements.reset();
-        spec.signature->rawEntitlements = raw;
+        sliceSpec.signature->entitlements.reset();
+        sliceSpec.signature->rawEntitlements = raw;
         const auto withBadEntitlements =
-            MachOSignatureReader::readBytes(MachOBuilder::thin(spec).bytes());
+            MachOSignatureReader::readBytes(MachOBuilder::thin(sliceSpec).bytes());
         ASSERT_TRUE(withBadEntitlements.has_value());
         EXPECT_EQ(withBadEntitlements->identifier, "com.example.app");
         EXPECT_EQ(withBadEntitlements->entitlements, std::nullopt);
@@ -133,11 +133,11 @@ TEST(MachOSignatureReader, ReadsXmlEntitlementsAsDictionary) {
 }
 
 TEST(MachOSignatureReader, TakesIdentityFromTheCodeDirectoryWithTheStrongestHash) {
-    auto spec = signedSlice(arm64, "com.example.sha1", "TEAMSHA1");
-    spec.signature->hashType = 1;
-    spec.signature->alternates = {{"com.example.sha256", "TEAM256", 0x20400, 2}};
+    auto sliceSpec = signedSlice(arm64, "com.example.sha1", "TEAMSHA1");
+    sliceSpec.signature->hashType = 1;
+    sliceSpec.signature->alternates = {{"com.example.sha256", "TEAM256", 0x20400, 2}};
     auto read = [&] {
-        const auto bytes = MachOBuilder::thin(spec).bytes();
+        const auto bytes = MachOBuilder::thin(sliceSpec).bytes();
         auto memory = ByteSource::ofMemory(bytes);
         return MachOSignatureReader::readSignature(memory);
     };
@@ -147,11 +147,11 @@ TEST(MachOSignatureReader, TakesIdentityFromTheCodeDirectoryWithTheStrongestHash
     EXPECT_EQ(signature->signature.hashType, 2);
 
     // Equal hash types: the primary wins; an unknown hash type is never chosen.
-    spec.signature->hashType = 2;
-    spec.signature->alternates = {{"com.example.other", std::nullopt, 0x20400, 2},
-                                  {"com.example.unknown", std::nullopt, 0x20400, 9}};
+    sliceSpec.signature->hashType = 2;
+    sliceSpec.signature->alternates = {{"com.example.other", std::nullopt, 0x20400, 2},
+                                       {"com.example.unknown", std::nullopt, 0x20400, 9}};
     EXPECT_EQ(read()->signature.signing.identifier, "com.example.sha1");
-    spec.signature->alternates = {{"com.example.sha384", std::nullopt, 0x20400, 4}};
+    sliceSpec.signature->alternates = {{"com.example.sha384", std::nullopt, 0x20400, 4}};
     EXPECT_EQ(read()->signature.signing.identifier, "com.example.sha384");
 }
 
@@ -194,11 +194,11 @@ TEST(MachOSignatureReader, IsMachOExecutableLooksAtFileTypeAndFirstSlice) {
         return fromFile;
     };
     auto withType = [](MachOFileType type, bool is64Bit, bool bigEndian) {
-        auto spec = unsignedSlice(arm64);
-        spec.fileType = type;
-        spec.is64Bit = is64Bit;
-        spec.bigEndian = bigEndian;
-        return spec;
+        auto sliceSpec = unsignedSlice(arm64);
+        sliceSpec.fileType = type;
+        sliceSpec.is64Bit = is64Bit;
+        sliceSpec.bigEndian = bigEndian;
+        return sliceSpec;
     };
     for (const bool is64Bit : {false, true}) {
         for (const bool bigEndian : {false, true}) {
@@ -260,10 +260,10 @@ TEST(MachOSignatureReader, JavaClassFilesAreNeitherSignedNorExecutable) {
 
 TEST(MachOSignatureReader, EveryTruncationOfASignedFileHasNoIdentity) {
     for (const bool fat : {false, true}) {
-        auto spec = signedSlice(arm64, "com.example.truncated");
-        spec.signature->entitlements = PlistDictionary{{"key", true}};
-        const auto bytes =
-            fat ? MachOBuilder::universal({spec}).bytes() : MachOBuilder::thin(spec).bytes();
+        auto sliceSpec = signedSlice(arm64, "com.example.truncated");
+        sliceSpec.signature->entitlements = PlistDictionary{{"key", true}};
+        const auto bytes = fat ? MachOBuilder::universal({sliceSpec}).bytes()
+                               : MachOBuilder::thin(sliceSpec).bytes();
         ASSERT_TRUE(MachOSignatureReader::readBytes(bytes).has_value());
         for (std::size_t length = 0; length < bytes.size(); ++length) {
             const std::span<const std::uint8_t> prefix(bytes.data(), length);
@@ -276,9 +276,9 @@ TEST(MachOSignatureReader, EveryTruncationOfASignedFileHasNoIdentity) {
 class Corruption : public ::testing::Test {
 protected:
     Corruption() {
-        auto spec = signedSlice(arm64, "com.example.corrupt");
-        spec.signature->entitlements = PlistDictionary{{"key", true}};
-        image = MachOBuilder::thin(spec);
+        auto sliceSpec = signedSlice(arm64, "com.example.corrupt");
+        sliceSpec.signature->entitlements = PlistDictionary{{"key", true}};
+        image = MachOBuilder::thin(sliceSpec);
         bytes = image.bytes();
         layout = image.slices.front();
     }
@@ -423,11 +423,11 @@ TEST(MachOSignatureReader, UniversalHeadersThatLie) {
 
 TEST(MachOSignatureReader, LargeFilesCostWhatSmallOnesDo) {
     TemporaryDirectory dir;
-    auto spec = signedSlice(arm64, "com.example.large");
-    spec.codeSize = 80ull * 1024 * 1024;
-    spec.signature->entitlements = PlistDictionary{{"com.apple.security.app-sandbox", true}};
+    auto sliceSpec = signedSlice(arm64, "com.example.large");
+    sliceSpec.codeSize = 80ull * 1024 * 1024;
+    sliceSpec.signature->entitlements = PlistDictionary{{"com.apple.security.app-sandbox", true}};
     const auto file = dir / "large";
-    MachOBuilder::write(file, MachOBuilder::thin(spec));
+    MachOBuilder::write(file, MachOBuilder::thin(sliceSpec));
 
     auto source = ByteSource::openFile(file);
     ASSERT_TRUE(source.has_value());

@@ -183,11 +183,12 @@ private:
 class FilterHostEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto spec = MachOBuilder::signedExecutable("com.example.blocked", "TEAM123456");
+        auto sliceSpec = MachOBuilder::signedExecutable("com.example.blocked", "TEAM123456");
         // The team identifier reaches the filter through the entitlements, as on macOS.
-        spec.signature->entitlements =
+        sliceSpec.signature->entitlements =
             PlistDictionary{{"com.apple.developer.team-identifier", "TEAM123456"}};
-        BundleBuilder::application(bundle, "com.example.blocked", MachOBuilder::thin(spec).bytes());
+        BundleBuilder::application(bundle, "com.example.blocked",
+                                   MachOBuilder::thin(sliceSpec).bytes());
         MachOBuilder::write(directory / "other", MachOBuilder::thin(MachOBuilder::signedExecutable(
                                                      "com.example.other")));
     }

@@ -31,10 +31,10 @@ public:
 
 TEST(HostTaskInspector, AnswersSimulatedProcessesFromTheirExecutablesSignature) {
     TemporaryDirectory directory;
-    auto spec = MachOBuilder::signedExecutable("com.example.blocked", "TEAM123456");
-    spec.signature->entitlements =
+    auto sliceSpec = MachOBuilder::signedExecutable("com.example.blocked", "TEAM123456");
+    sliceSpec.signature->entitlements =
         PlistDictionary{{"com.apple.developer.team-identifier", "TEAM123456"}};
-    MachOBuilder::write(directory / "signed", MachOBuilder::thin(spec));
+    MachOBuilder::write(directory / "signed", MachOBuilder::thin(sliceSpec));
     MachOBuilder::write(directory / "unsigned", MachOBuilder::thin(MachOSliceSpec{}));
 
     auto table = std::make_shared<SimulatedProcessTable>();

@@ -93,20 +93,20 @@ std::uint32_t codeDirectoryHeaderSize(std::uint32_t version) {
     return 44;
 }
 
-std::vector<std::uint8_t> codeDirectory(const AlternateCodeDirectorySpec& spec,
+std::vector<std::uint8_t> codeDirectory(const AlternateCodeDirectorySpec& sliceSpec,
                                         std::uint32_t codeLimit, bool executable) {
-    const std::uint32_t headerSize = codeDirectoryHeaderSize(spec.version);
-    const std::uint8_t hashSize = hashSizeFor(spec.hashType);
+    const std::uint32_t headerSize = codeDirectoryHeaderSize(sliceSpec.version);
+    const std::uint8_t hashSize = hashSizeFor(sliceSpec.hashType);
     const std::uint32_t codeSlots = (codeLimit + pageSize - 1) / pageSize;
-    const bool writesTeam = spec.version >= 0x20200 && spec.teamIdentifier.has_value();
+    const bool writesTeam = sliceSpec.version >= 0x20200 && sliceSpec.teamIdentifier.has_value();
 
     ByteWriter strings(true);
     const std::uint32_t identOffset = headerSize;
-    strings.cString(spec.identifier);
+    strings.cString(sliceSpec.identifier);
     std::uint32_t teamOffset = 0;
     if (writesTeam) {
         teamOffset = headerSize + static_cast<std::uint32_t>(strings.size());
-        strings.cString(*spec.teamIdentifier);
+        strings.cString(*sliceSpec.teamIdentifier);
     }
     const auto stringsSize = static_cast<std::uint32_t>(strings.size());
     const std::uint32_t hashOffset = headerSize + stringsSize + specialSlotCount * hashSize;
@@ -115,7 +115,7 @@ std::vector<std::uint8_t> codeDirectory(const AlternateCodeDirectorySpec& spec,
     ByteWriter cd(true);
     cd.u32(0xfade0c02);
     cd.u32(length);
-    cd.u32(spec.version);
+    cd.u32(sliceSpec.version);
     cd.u32(writesTeam ? 0x10000 : 0x2); // runtime, or ad hoc
     cd.u32(hashOffset);
     cd.u32(identOffset);
@@ -123,26 +123,26 @@ std::vector<std::uint8_t> codeDirectory(const AlternateCodeDirectorySpec& spec,
     cd.u32(codeSlots);
     cd.u32(codeLimit);
     cd.u8(hashSize);
-    cd.u8(spec.hashType);
+    cd.u8(sliceSpec.hashType);
     cd.u8(0);  // platform
     cd.u8(12); // log2 of the page size
     cd.u32(0); // spare2
-    if (spec.version >= 0x20100) {
+    if (sliceSpec.version >= 0x20100) {
         cd.u32(0); // scatterOffset
     }
-    if (spec.version >= 0x20200) {
+    if (sliceSpec.version >= 0x20200) {
         cd.u32(teamOffset);
     }
-    if (spec.version >= 0x20300) {
+    if (sliceSpec.version >= 0x20300) {
         cd.u32(0); // spare3
         cd.u64(0); // codeLimit64
     }
-    if (spec.version >= 0x20400) {
+    if (sliceSpec.version >= 0x20400) {
         cd.u64(0);                  // execSegBase
         cd.u64(codeLimit);          // execSegLimit
         cd.u64(executable ? 1 : 0); // execSegFlags: main binary
     }
-    if (spec.version >= 0x20500) {
+    if (sliceSpec.version >= 0x20500) {
         cd.u32(0); // runtime
         cd.u32(0); // preEncryptOffset
     }
@@ -173,17 +173,17 @@ struct SignatureLayout {
     std::vector<std::uint64_t> alternateOffsets;
 };
 
-SignatureLayout embeddedSignature(const MachOSignatureSpec& spec, std::uint32_t codeLimit,
+SignatureLayout embeddedSignature(const MachOSignatureSpec& sliceSpec, std::uint32_t codeLimit,
                                   bool executable) {
     std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> blobs;
-    blobs.emplace_back(0, codeDirectory({spec.identifier, spec.teamIdentifier,
-                                         spec.codeDirectoryVersion, spec.hashType},
+    blobs.emplace_back(0, codeDirectory({sliceSpec.identifier, sliceSpec.teamIdentifier,
+                                         sliceSpec.codeDirectoryVersion, sliceSpec.hashType},
                                         codeLimit, executable));
     const std::uint8_t emptyRequirements[] = {0, 0, 0, 0};
     blobs.emplace_back(2, simpleBlob(0xfade0c01, emptyRequirements));
-    std::optional<std::string> entitlements = spec.rawEntitlements;
-    if (!entitlements && spec.entitlements) {
-        entitlements = PlistCodec::toXml(*spec.entitlements);
+    std::optional<std::string> entitlements = sliceSpec.rawEntitlements;
+    if (!entitlements && sliceSpec.entitlements) {
+        entitlements = PlistCodec::toXml(*sliceSpec.entitlements);
     }
     if (entitlements) {
         blobs.emplace_back(
@@ -191,9 +191,9 @@ SignatureLayout embeddedSignature(const MachOSignatureSpec& spec, std::uint32_t 
                           std::span(reinterpret_cast<const std::uint8_t*>(entitlements->data()),
                                     entitlements->size())));
     }
-    for (std::size_t i = 0; i < spec.alternates.size(); ++i) {
+    for (std::size_t i = 0; i < sliceSpec.alternates.size(); ++i) {
         blobs.emplace_back(0x1000 + static_cast<std::uint32_t>(i),
-                           codeDirectory(spec.alternates[i], codeLimit, executable));
+                           codeDirectory(sliceSpec.alternates[i], codeLimit, executable));
     }
     blobs.emplace_back(0x10000, simpleBlob(0xfade0b01, {}));
 
@@ -229,33 +229,34 @@ SignatureLayout embeddedSignature(const MachOSignatureSpec& spec, std::uint32_t 
 }
 
 // One slice with offsets relative to its start.
-MachOImage slice(const MachOSliceSpec& spec) {
-    const std::uint32_t headerSize = spec.is64Bit ? 32 : 28;
-    const bool signedSlice = spec.signature.has_value();
+MachOImage slice(const MachOSliceSpec& sliceSpec) {
+    const std::uint32_t headerSize = sliceSpec.is64Bit ? 32 : 28;
+    const bool signedSlice = sliceSpec.signature.has_value();
     const std::uint32_t uuidCommandSize = 24;
     const std::uint32_t signatureCommandSize = 16;
     const std::uint32_t commandsSize = uuidCommandSize + (signedSlice ? signatureCommandSize : 0);
     const std::uint64_t codeStart = alignUp(headerSize + commandsSize, 16);
-    const std::uint64_t signatureOffset = alignUp(codeStart + spec.codeSize, 16);
+    const std::uint64_t signatureOffset = alignUp(codeStart + sliceSpec.codeSize, 16);
     if (signatureOffset > 0xFFFFFFFFu) {
         throw std::runtime_error("slice too large for a 32-bit signature offset");
     }
 
     SignatureLayout signature;
     if (signedSlice) {
-        signature = embeddedSignature(*spec.signature, static_cast<std::uint32_t>(signatureOffset),
-                                      spec.fileType == MachOFileType::Executable);
+        signature =
+            embeddedSignature(*sliceSpec.signature, static_cast<std::uint32_t>(signatureOffset),
+                              sliceSpec.fileType == MachOFileType::Executable);
     }
 
-    ByteWriter head(spec.bigEndian);
-    head.u32(spec.is64Bit ? 0xFEEDFACF : 0xFEEDFACE);
-    head.u32(spec.cpuType);
-    head.u32(spec.cpuSubtype);
-    head.u32(static_cast<std::uint32_t>(spec.fileType));
+    ByteWriter head(sliceSpec.bigEndian);
+    head.u32(sliceSpec.is64Bit ? 0xFEEDFACF : 0xFEEDFACE);
+    head.u32(sliceSpec.cpuType);
+    head.u32(sliceSpec.cpuSubtype);
+    head.u32(static_cast<std::uint32_t>(sliceSpec.fileType));
     head.u32(signedSlice ? 2 : 1);
     head.u32(commandsSize);
     head.u32(0x00200085); // NOUNDEFS | DYLDLINK | TWOLEVEL | PIE
-    if (spec.is64Bit) {
+    if (sliceSpec.is64Bit) {
         head.u32(0); // reserved
     }
     head.u32(0x1B); // LC_UUID
@@ -288,7 +289,7 @@ MachOImage slice(const MachOSliceSpec& spec) {
         image.size = signatureOffset + signature.bytes.size();
         image.pieces.push_back({signatureOffset, std::move(signature.bytes)});
     } else {
-        image.size = codeStart + spec.codeSize;
+        image.size = codeStart + sliceSpec.codeSize;
     }
     layout.sliceSize = image.size;
     image.slices.push_back(layout);
@@ -367,8 +368,8 @@ std::vector<std::uint8_t> MachOImage::bytes() const {
     return result;
 }
 
-MachOImage MachOBuilder::thin(const MachOSliceSpec& spec) {
-    return slice(spec);
+MachOImage MachOBuilder::thin(const MachOSliceSpec& sliceSpec) {
+    return slice(sliceSpec);
 }
 
 MachOImage MachOBuilder::universal(const std::vector<MachOSliceSpec>& specs, FatFormat format) {
@@ -382,10 +383,10 @@ MachOImage MachOBuilder::universal(const std::vector<MachOSliceSpec>& specs, Fat
     MachOImage image;
     std::uint64_t offset = alignUp(8 + specs.size() * (wide ? 32 : 20), alignment);
     std::vector<MachOImage> slices;
-    for (const auto& spec : specs) {
-        auto part = slice(spec);
-        header.u32(spec.cpuType);
-        header.u32(spec.cpuSubtype);
+    for (const auto& sliceSpec : specs) {
+        auto part = slice(sliceSpec);
+        header.u32(sliceSpec.cpuType);
+        header.u32(sliceSpec.cpuSubtype);
         if (wide) {
             header.u64(offset);
             header.u64(part.size);
@@ -414,12 +415,12 @@ MachOImage MachOBuilder::universal(const std::vector<MachOSliceSpec>& specs, Fat
 
 MachOSliceSpec MachOBuilder::signedExecutable(std::string identifier,
                                               std::optional<std::string> teamIdentifier) {
-    MachOSliceSpec spec;
+    MachOSliceSpec sliceSpec;
     MachOSignatureSpec signature;
     signature.identifier = std::move(identifier);
     signature.teamIdentifier = std::move(teamIdentifier);
-    spec.signature = std::move(signature);
-    return spec;
+    sliceSpec.signature = std::move(signature);
+    return sliceSpec;
 }
 
 void MachOBuilder::write(const std::filesystem::path& file, const MachOImage& image,
