@@ -1,6 +1,7 @@
 #include "tools/StatusCommand.h"
 
 #include "filter/FilterRuleSet.h"
+#include "platform/linux/ExtensionStateFile.h"
 #include "platform/linux/FileLock.h"
 #include "platform/linux/FilterConfigurationFile.h"
 #include "platform/linux/SystemDirectory.h"
@@ -47,6 +48,35 @@ void printHost(const std::filesystem::path& directory, std::FILE* out) {
         std::fprintf(out, "Filter host: filter.sock answers, but no host holds the lock\n");
     } else {
         std::fprintf(out, "Filter host: not running (every flow is allowed)\n");
+    }
+}
+
+void printExtensions(const std::filesystem::path& directory, std::FILE* out) {
+    const auto records = ExtensionStateFile(directory).read();
+    if (records.empty()) {
+        std::fprintf(out, "System extension: never requested\n");
+        return;
+    }
+    for (const auto& [identifier, record] : records) {
+        std::string state;
+        switch (record.state) {
+        case SystemExtensionRecord::State::awaitingApproval:
+            state = "awaiting approval (zorvane-system approve allows it)";
+            break;
+        case SystemExtensionRecord::State::activated:
+            state = "activated";
+            break;
+        case SystemExtensionRecord::State::deactivated:
+            state = "deactivated";
+            break;
+        }
+        std::fprintf(out, "System extension %s: %s, version %s (%s)\n", identifier.c_str(),
+                     state.c_str(), record.bundleShortVersion.c_str(),
+                     record.bundleVersion.c_str());
+        if (record.hostProcessIdentifier) {
+            std::fprintf(out, "  Host started as process %lld\n",
+                         static_cast<long long>(*record.hostProcessIdentifier));
+        }
     }
 }
 
@@ -121,8 +151,9 @@ void printConfiguration(const std::filesystem::path& directory, std::FILE* out) 
 const char* const StatusCommand::usage =
     "usage: zorvane-system status\n"
     "\n"
-    "Prints the system directory, whether a filter host runs for it, and a summary of the saved\n"
-    "filter configuration as the filter reads it.\n";
+    "Prints the system directory, the activation state of the system extension, whether a filter\n"
+    "host runs for the directory, and a summary of the saved filter configuration as the filter\n"
+    "reads it.\n";
 
 int StatusCommand::run(const std::vector<std::string>& arguments,
                        const std::filesystem::path& systemDirectory, std::FILE* out,
@@ -137,6 +168,7 @@ int StatusCommand::run(const std::vector<std::string>& arguments,
         return 2;
     }
     std::fprintf(out, "System directory: %s\n", systemDirectory.c_str());
+    printExtensions(systemDirectory, out);
     printHost(systemDirectory, out);
     printConfiguration(systemDirectory, out);
     return 0;

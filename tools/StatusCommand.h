@@ -7,8 +7,9 @@
 
 namespace zorvane {
 
-// zorvane-system status: what the system directory says about the filter: the saved
-// configuration, summarised as the filter reads it, and whether a filter host runs.
+// zorvane-system status: what the system directory says about the filter: the extension's
+// activation state, the saved configuration, summarised as the filter reads it, and whether a
+// filter host runs.
 class StatusCommand {
 public:
     static const char* const usage;

@@ -1,5 +1,6 @@
 // zorvane-system: what a person does on Linux that macOS would ask of the user or the kernel.
 #include "platform/linux/SystemDirectory.h"
+#include "tools/ApproveCommand.h"
 #include "tools/FlowCommand.h"
 #include "tools/StatusCommand.h"
 #ifdef ZORVANE_HAVE_INSPECT
@@ -27,9 +28,10 @@ struct Command {
     bool needsSystemDirectory;
 };
 
-// Further commands (approving the extension) join this table.
 constexpr Command commands[] = {
-    {"status", "the filter's configuration and whether its host runs", &StatusCommand::run, true},
+    {"status", "the extension's state, the filter's configuration and whether its host runs",
+     &StatusCommand::run, true},
+    {"approve", "allow the system extension that waits for approval", &ApproveCommand::run, true},
     {"flow", "ask the running filter for its verdict on one flow", &FlowCommand::run, true},
 #ifdef ZORVANE_HAVE_INSPECT
     {"inspect", "what Zorvane would block for an application bundle", &InspectCommand::run, false},

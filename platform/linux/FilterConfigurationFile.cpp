@@ -1,5 +1,6 @@
 #include "platform/linux/FilterConfigurationFile.h"
 
+#include "platform/linux/AtomicFile.h"
 #include "platform/linux/FileLock.h"
 #include "platform/linux/SystemDirectory.h"
 #include "shared/PlistCodec.h"
@@ -33,21 +34,6 @@ bool readOptional(const PlistValue& dictionary, const char* key, Getter getter, 
         return false;
     }
     out = *typed;
-    return true;
-}
-
-bool writeAll(int descriptor, const std::string& bytes) {
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t result = ::write(descriptor, bytes.data() + written, bytes.size() - written);
-        if (result < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        written += static_cast<std::size_t>(result);
-    }
     return true;
 }
 
@@ -149,23 +135,10 @@ FilterConfigurationFile::write(const FilterConfiguration& configuration) const {
         return WriteError::lockUnavailable;
     }
 
-    const std::string bytes = PlistCodec::toXml(toPlist(configuration));
-    std::string temporary = (directory / ("." + path_.filename().string() + ".XXXXXX")).string();
-    const int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (descriptor < 0) {
-        return WriteError::writeFailed;
+    if (const auto error = AtomicFile::replace(path_, PlistCodec::toXml(toPlist(configuration)))) {
+        return *error == AtomicFile::Error::writeFailed ? WriteError::writeFailed
+                                                        : WriteError::replaceFailed;
     }
-    const bool written = writeAll(descriptor, bytes) && ::fsync(descriptor) == 0;
-    const bool closed = ::close(descriptor) == 0;
-    if (!written || !closed) {
-        ::unlink(temporary.c_str());
-        return WriteError::writeFailed;
-    }
-    if (::rename(temporary.c_str(), path_.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return WriteError::replaceFailed;
-    }
-    syncDirectory(directory);
     return std::nullopt;
 }
 

@@ -13,6 +13,8 @@ public:
     static constexpr const char* configurationFileName = "filter-configuration.plist";
     static constexpr const char* flowSocketName = "filter.sock";
     static constexpr const char* hostLockName = "filter-host.lock";
+    // Where the filter host started for an activated extension writes its output.
+    static constexpr const char* hostLogName = "filter-host.log";
 
     // $ZORVANE_SYSTEM_DIR, else $XDG_STATE_HOME/zorvane/system, XDG_STATE_HOME defaulting to
     // ~/.local/state. Empty only when neither the environment nor the password database names a

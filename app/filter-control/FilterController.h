@@ -1,0 +1,128 @@
+#pragma once
+
+#include "app/filter-control/DelayScheduler.h"
+#include "app/filter-control/EventChannel.h"
+#include "app/filter-control/FilterRules.h"
+#include "app/filter-control/FilterStatus.h"
+#include "platform/FilterManager.h"
+#include "platform/MainBundle.h"
+#include "platform/SystemExtensionActivator.h"
+#include "shared/Clock.h"
+#include "shared/Uuid.h"
+
+#include <QObject>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace zorvane {
+
+// Installs the content-filter system extension and keeps the system's filter configuration in
+// line with the rule set the block store derives: submits the activation request and answers its
+// delegate callbacks, saves the configuration with the rules and the event channel, retries
+// saves while the filter permission is still settling, restarts the filter provider when the
+// event channel changed, and publishes one status for the interface.
+//
+// Main thread only. The filter manager's and the activator's answers arrive on any thread and
+// are brought to the main thread before they touch anything; answers that arrive after the
+// controller is gone are dropped. Every save takes a new configuration generation, and answers
+// that belong to an older one change nothing, so the newest rule set alone decides the status.
+class FilterController : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(zorvane::FilterStatus status READ status NOTIFY statusChanged)
+
+public:
+    enum class DesiredState { on, off, unchanged };
+
+    struct Dependencies {
+        std::shared_ptr<FilterManager> filterManager;
+        std::shared_ptr<SystemExtensionActivator> activator;
+        std::shared_ptr<const MainBundle> mainBundle;
+        // Empty: the receiver never publishes a channel.
+        EventChannelSource eventChannel;
+        std::shared_ptr<const Clock> clock = Clock::system();
+        // Empty: Qt timers.
+        std::shared_ptr<DelayScheduler> scheduler;
+    };
+
+    static constexpr std::chrono::milliseconds permissionRetryDelay{1500};
+    static constexpr std::chrono::milliseconds providerRestartDelay{1000};
+    // Saves that fail with a permission error are tried this often in all.
+    static constexpr int maximumSaveAttempts = 4;
+    static constexpr const char* localizedDescription = "Zorvane";
+    static constexpr const char* fallbackBundleIdentifier = "com.example.Zorvane";
+    static constexpr const char* extensionSuffix = ".FilterExtension";
+
+    explicit FilterController(Dependencies dependencies, QObject* parent = nullptr);
+    ~FilterController() override;
+
+    const FilterStatus& status() const { return status_; }
+
+    // Normalises and keeps the rules, then submits the activation request (or leaves the one
+    // already submitted to use them when it finishes).
+    void activate(const FilterRules& rules);
+    // Saves the pending rules with the filter disabled.
+    void deactivate();
+    // Normalises and keeps the rules, and saves them without changing whether the filter is on.
+    void applyRules(const FilterRules& rules);
+    // Publishes what the stored configuration shows; with rules, an enabled filter is
+    // activated again with them.
+    void refreshStatus(std::optional<FilterRules> rules = std::nullopt);
+
+    // The main bundle's identifier (or "com.example.Zorvane") followed by ".FilterExtension".
+    std::string extensionBundleIdentifier() const;
+    bool isInstalledInApplications() const;
+
+    static bool isFilterPermissionError(const SystemError& error);
+    static bool isAwaitingApprovalError(const SystemError& error);
+
+    const FilterRules& pendingRules() const { return pendingRules_; }
+    const std::optional<SystemExtensionRequest>& activationRequest() const {
+        return activationRequest_;
+    }
+    const Uuid& configurationGeneration() const { return configurationGeneration_; }
+
+signals:
+    void statusChanged();
+
+private:
+    class RequestDelegate;
+
+    // One run of the save sequence; retries reuse it with the next attempt number.
+    struct Save {
+        Uuid generation;
+        DesiredState desired = DesiredState::unchanged;
+        FilterRules rules;
+        int attempt = 0;
+    };
+
+    FilterRules normalized(const FilterRules& rules) const;
+    void saveConfiguration(DesiredState desired);
+    void loadForSave(Save save);
+    void saveLoaded(Save save, FilterManager::LoadResult loaded);
+    void finishSave(Save save, bool channelChanged, const std::optional<SystemError>& error);
+    void restartProvider(const Uuid& generation);
+    void restartLoaded(const Uuid& generation, FilterManager::LoadResult loaded);
+    void restartSaved(const std::optional<SystemError>& error);
+    void finishRefresh(const FilterManager::LoadResult& loaded, std::optional<FilterRules> rules);
+
+    void requestNeedsUserApproval(const SystemExtensionRequest& request);
+    void requestDidFinish(const SystemExtensionRequest& request,
+                          SystemExtensionRequestResult result);
+    void requestDidFail(const SystemExtensionRequest& request, const SystemError& error);
+    bool isCurrentRequest(const SystemExtensionRequest& request) const;
+
+    void setStatus(FilterStatus status);
+    std::optional<EventChannel> currentEventChannel() const;
+
+    const Dependencies dependencies_;
+    FilterStatus status_ = FilterStatus::inactive();
+    FilterRules pendingRules_;
+    std::optional<SystemExtensionRequest> activationRequest_;
+    Uuid configurationGeneration_ = Uuid::random();
+    std::uint64_t requestCount_ = 0;
+};
+
+} // namespace zorvane
