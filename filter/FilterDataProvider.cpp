@@ -1,6 +1,6 @@
 #include "filter/FilterDataProvider.h"
 
-#include "filter/BundlePath.h"
+#include "shared/BundlePath.h"
 #include "shared/CodeIdentity.h"
 #include "shared/Utf8.h"
 

@@ -1,6 +1,6 @@
 #include "filter/FilterRuleSet.h"
 
-#include "filter/BundlePath.h"
+#include "shared/BundlePath.h"
 #include "shared/CodeIdentity.h"
 #include "shared/OwnIdentifier.h"
 #include "shared/Utf8.h"

@@ -1,6 +1,6 @@
 #include "app/filter-control/FilterRuleNormalizer.h"
 
-#include "filter/BundlePath.h"
+#include "shared/BundlePath.h"
 #include "shared/CodeIdentity.h"
 
 #include <unordered_set>

@@ -1,4 +1,4 @@
-#include "filter/BundlePath.h"
+#include "shared/BundlePath.h"
 
 #include <vector>
 
