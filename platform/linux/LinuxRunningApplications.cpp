@@ -142,12 +142,18 @@ std::vector<Workspace::RunningApplication> LinuxRunningApplications::scan() {
     applications.reserve(current.size());
     for (const auto& [key, application] : current) {
         applications.push_back(application);
-        // Remembered for the next poll, so that an application seen here and gone before then
-        // is still reported; what ended meanwhile is left for that poll to report.
-        previous_.emplace(key, application);
+        // While someone polls, an application seen here and gone before the next poll is
+        // still reported; what ended meanwhile is left for that poll to report.
+        if (hasPrevious_) {
+            previous_.emplace(key, application);
+        }
     }
-    hasPrevious_ = true;
     return applications;
+}
+
+void LinuxRunningApplications::stopTracking() {
+    previous_.clear();
+    hasPrevious_ = false;
 }
 
 std::vector<Workspace::RunningApplication> LinuxRunningApplications::pollTerminated() {

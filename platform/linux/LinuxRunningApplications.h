@@ -30,9 +30,11 @@ public:
     std::vector<Workspace::RunningApplication> scan();
 
     // The applications that were running at the previous poll, or seen by a scan since, and are
-    // gone now; a process that replaced its image with another program counts as gone. Before
-    // any poll or scan there is nothing to compare with, so the first poll reports nothing.
+    // gone now; a process that replaced its image with another program counts as gone. The
+    // first poll only starts the tracking and reports nothing.
     std::vector<Workspace::RunningApplication> pollTerminated();
+    // Forgets what the polls compared with, until the next poll starts again.
+    void stopTracking();
 
     // Whether the executable path is a bundle's main executable; the bundle when it is.
     static std::optional<std::filesystem::path> bundleOfExecutable(const std::string& executable);

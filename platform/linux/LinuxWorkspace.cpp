@@ -27,6 +27,7 @@ void LinuxWorkspace::setTerminationHandler(TerminationHandler handler) {
         }
     } else {
         pollTimer_.stop();
+        processes_.stopTracking();
     }
 }
 

@@ -91,7 +91,10 @@ TEST_F(LinuxRunningApplicationsTest, ReportsEachTerminationOnceIncludingAReusedP
     const auto viewer = bundle("Viewer.app", "com.example.viewer");
     LinuxRunningApplications running(proc.root(), user);
     proc.add(10, editor / "Contents/MacOS/Editor", 100, user);
-    EXPECT_TRUE(running.pollTerminated().empty()); // nothing to compare with yet
+    proc.add(11, viewer / "Contents/MacOS/Viewer", 100, user);
+    EXPECT_EQ(running.scan().size(), 2u); // nobody polls yet: nothing is remembered
+    proc.remove(11);
+    EXPECT_TRUE(running.pollTerminated().empty()); // starts the tracking
 
     // Seen only by a scan between two polls, and gone by the next: still reported.
     proc.add(20, viewer / "Contents/MacOS/Viewer", 100, user);
