@@ -23,6 +23,13 @@ bool writeAll(int descriptor, std::string_view bytes) {
     return true;
 }
 
+// "." + name + "." + the six characters mkostemp fills in.
+constexpr std::size_t uniqueSuffixLength = 6;
+
+std::string temporaryPrefix(const std::filesystem::path& file) {
+    return "." + file.filename().string() + ".";
+}
+
 void syncDirectory(const std::filesystem::path& directory) {
     const int descriptor = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (descriptor >= 0) {
@@ -36,7 +43,7 @@ void syncDirectory(const std::filesystem::path& directory) {
 std::optional<AtomicFile::Error> AtomicFile::replace(const std::filesystem::path& file,
                                                      std::string_view bytes) {
     const auto directory = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
-    std::string temporary = (directory / ("." + file.filename().string() + ".XXXXXX")).string();
+    std::string temporary = (directory / (temporaryPrefix(file) + "XXXXXX")).string();
     const int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (descriptor < 0) {
         return Error::writeFailed;
@@ -53,6 +60,27 @@ std::optional<AtomicFile::Error> AtomicFile::replace(const std::filesystem::path
     }
     syncDirectory(directory);
     return std::nullopt;
+}
+
+bool AtomicFile::isTemporaryOf(const std::filesystem::path& file,
+                               const std::filesystem::path& candidate) {
+    const std::string name = candidate.filename().string();
+    const std::string prefix = temporaryPrefix(file);
+    return candidate.parent_path() == file.parent_path() &&
+           name.size() == prefix.size() + uniqueSuffixLength && name.starts_with(prefix);
+}
+
+void AtomicFile::removeAbandonedTemporaries(const std::filesystem::path& file) {
+    const auto directory = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+    std::error_code error;
+    std::filesystem::directory_iterator entries(directory, error);
+    // Incremented by hand: the range form throws when the directory changes under it.
+    for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
+        if (isTemporaryOf(file, entries->path())) {
+            std::error_code ignored;
+            std::filesystem::remove(entries->path(), ignored);
+        }
+    }
 }
 
 } // namespace zorvane

@@ -16,6 +16,14 @@ public:
 
     // Empty on success.
     static std::optional<Error> replace(const std::filesystem::path& file, std::string_view bytes);
+
+    // Whether a path is one of the temporary files replace() makes for this file.
+    static bool isTemporaryOf(const std::filesystem::path& file,
+                              const std::filesystem::path& candidate);
+
+    // Removes what writers killed between creating and renaming their temporary file left
+    // behind. Only for callers that hold the file's lock, so no live writer's file is taken.
+    static void removeAbandonedTemporaries(const std::filesystem::path& file);
 };
 
 } // namespace zorvane

@@ -1,5 +1,6 @@
 #include "PlistPreferences.h"
 
+#include "platform/linux/LockedFile.h"
 #include "shared/PlistCodec.h"
 #include "zorvane/BuildInfo.h"
 
@@ -14,48 +15,12 @@
 namespace zorvane {
 namespace {
 
-// Holds an advisory lock on a file beside the preferences for the duration of one
-// read-merge-write, so that two processes saving at once each keep the other's keys.
-class FileLock {
-public:
-    explicit FileLock(const std::filesystem::path& path) {
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ >= 0) {
-            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-            }
-        }
+PlistDictionary parseStored(const std::optional<std::string>& bytes) {
+    auto stored = bytes ? PlistCodec::read(*bytes) : std::nullopt;
+    if (!stored || !stored->isDictionary()) {
+        return {};
     }
-    ~FileLock() {
-        if (fd_ >= 0) {
-            ::close(fd_); // closing releases the lock
-        }
-    }
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-
-private:
-    int fd_ = -1;
-};
-
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-std::filesystem::path lockFileFor(const std::filesystem::path& file) {
-    auto lock = file;
-    lock += ".lock";
-    return lock;
+    return *stored->dictionary();
 }
 
 } // namespace
@@ -104,8 +69,10 @@ bool PlistPreferences::synchronize() {
     }
     std::error_code error;
     std::filesystem::create_directories(file_.parent_path(), error);
-    FileLock fileLock(lockFileFor(file_));
-    PlistDictionary merged = readStored();
+    // The lock beside the file makes one read-merge-write a single step for the other process,
+    // so two processes saving at once each keep the other's keys.
+    const auto locked = LockedFile::open(file_);
+    PlistDictionary merged = locked ? parseStored(locked->read()) : readStored();
     for (const auto& [key, change] : pending_) {
         if (change) {
             merged.insert_or_assign(key, *change);
@@ -113,7 +80,8 @@ bool PlistPreferences::synchronize() {
             merged.erase(key);
         }
     }
-    const bool saved = writeStored(merged);
+    const std::string bytes = PlistCodec::toXml(PlistValue(merged));
+    const bool saved = locked && !bytes.empty() && locked->replace(bytes);
     if (saved) {
         pending_.clear();
     }
@@ -128,31 +96,6 @@ PlistDictionary PlistPreferences::readStored() const {
         return {};
     }
     return *stored->dictionary();
-}
-
-bool PlistPreferences::writeStored(const PlistDictionary& values) const {
-    const std::string bytes = PlistCodec::toXml(PlistValue(values));
-    if (bytes.empty()) {
-        return false;
-    }
-    std::string pattern = file_.string() + ".XXXXXX";
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    const bool written = writeAll(fd, bytes) && ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::rename(pattern.c_str(), file_.c_str()) != 0) {
-        ::unlink(pattern.c_str());
-        return false;
-    }
-    // Make the rename itself durable.
-    const int dir = ::open(file_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
 }
 
 std::filesystem::path PlistPreferences::defaultFile() {

@@ -34,7 +34,6 @@ public:
 
 private:
     PlistDictionary readStored() const;
-    bool writeStored(const PlistDictionary& values) const;
 
     const std::filesystem::path file_;
     mutable std::mutex mutex_;

@@ -1,0 +1,37 @@
+#include "app/store/HelperLearning.h"
+
+#include "app/store/ApplicationMatcher.h"
+
+namespace zorvane {
+
+std::optional<std::vector<BlockedApplication>>
+HelperLearning::learn(const std::vector<BlockedApplication>& applications,
+                      const std::vector<DiscoveredNetworkProcess>& observations) {
+    std::vector<ApplicationMatcher::Record> records;
+    records.reserve(observations.size());
+    for (const auto& observation : observations) {
+        records.push_back(ApplicationMatcher::Record::of(observation));
+    }
+
+    bool changed = false;
+    std::vector<BlockedApplication> learned;
+    learned.reserve(applications.size());
+    for (const auto& application : applications) {
+        const ApplicationMatcher matcher(application);
+        std::vector<CodeIdentity> helpers;
+        for (const auto& record : records) {
+            if (matcher.matches(record) && record.identity.teamIdentifier &&
+                !BlockedApplication::isGenericInterpreter(record.identity.signingIdentifier)) {
+                helpers.push_back(record.identity);
+            }
+        }
+        learned.push_back(application.addingAuxiliaryIdentities(helpers));
+        changed = changed || learned.back() != application;
+    }
+    if (!changed) {
+        return std::nullopt;
+    }
+    return learned;
+}
+
+} // namespace zorvane

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zorvane {
+
+// The desktop's view of applications: which ones run, when one quits, opening a web address and
+// the icon of a file.
+class Workspace {
+public:
+    enum class ActivationPolicy { regular, accessory, prohibited };
+
+    struct RunningApplication {
+        std::optional<std::string> bundleIdentifier;
+        std::filesystem::path bundleURL; // the ".app" directory
+        std::filesystem::path executableURL;
+        std::int32_t processIdentifier = 0;
+        ActivationPolicy activationPolicy = ActivationPolicy::regular;
+
+        friend bool operator==(const RunningApplication&, const RunningApplication&) = default;
+    };
+
+    // Called once for each running application that terminated, on the thread that created the
+    // workspace, from its event loop.
+    using TerminationHandler = std::function<void(const RunningApplication&)>;
+
+    virtual ~Workspace() = default;
+
+    virtual std::vector<RunningApplication> runningApplications() const = 0;
+    // Replaces the previous handler; an empty handler stops the notices.
+    virtual void setTerminationHandler(TerminationHandler handler) = 0;
+    // Hands the address to the user's default handler; false when none took it.
+    virtual bool openURL(const std::string& url) = 0;
+    // The icon of a file as a PNG image; empty when the file has none of its own.
+    virtual std::optional<std::vector<std::uint8_t>>
+    iconForFile(const std::filesystem::path& path) const = 0;
+
+    // The bundle identifiers of the running applications, as the grant rules take them.
+    std::vector<std::string> runningBundleIdentifiers() const {
+        std::vector<std::string> identifiers;
+        for (auto& application : runningApplications()) {
+            if (application.bundleIdentifier) {
+                identifiers.push_back(std::move(*application.bundleIdentifier));
+            }
+        }
+        return identifiers;
+    }
+};
+
+} // namespace zorvane

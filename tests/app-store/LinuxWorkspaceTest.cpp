@@ -1,0 +1,80 @@
+#include "platform/linux/LinuxWorkspace.h"
+
+#include "tests/support/BundleBuilder.h"
+#include "tests/support/TemporaryDirectory.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace zorvane {
+namespace {
+namespace fs = std::filesystem;
+
+// One process of this user, in a procfs-shaped tree, running the bundle's main executable.
+void addProcess(const fs::path& proc, int pid, const fs::path& executable) {
+    const auto directory = proc / std::to_string(pid);
+    fs::create_directories(directory);
+    fs::create_symlink(executable, directory / "exe");
+    std::ofstream stat(directory / "stat");
+    stat << pid << " (x) S";
+    for (int field = 4; field <= 30; ++field) {
+        stat << ' ' << (field == 22 ? 77 : 0);
+    }
+    const auto uid = LinuxRunningApplications::currentUser();
+    std::ofstream(directory / "status")
+        << "Uid:\t" << uid << '\t' << uid << "\t0\t0\nGid:\t0\t0\t0\t0\n";
+}
+
+TEST(LinuxWorkspace, NotifiesTerminationsWhileAHandlerIsSet) {
+    TemporaryDirectory dir;
+    const std::vector<std::uint8_t> executable{'x'};
+    const auto app =
+        BundleBuilder::application(dir / "Editor.app", "com.example.editor", executable).path();
+    addProcess(dir / "proc", 42, app / "Contents/MacOS/Editor");
+
+    LinuxWorkspace workspace(nullptr, std::chrono::milliseconds(1), dir / "proc");
+    EXPECT_EQ(workspace.runningBundleIdentifiers(), std::vector<std::string>{"com.example.editor"});
+
+    std::vector<Workspace::RunningApplication> terminated;
+    workspace.setTerminationHandler(
+        [&](const auto& application) { terminated.push_back(application); });
+    fs::remove_all(dir / "proc" / "42");
+    // The timer polls on its own; give the event loop a bounded chance to run it.
+    QElapsedTimer waited;
+    waited.start();
+    while (terminated.empty() && waited.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    ASSERT_EQ(terminated.size(), 1u);
+    EXPECT_EQ(terminated[0].bundleIdentifier, "com.example.editor");
+    EXPECT_EQ(terminated[0].processIdentifier, 42);
+
+    workspace.setTerminationHandler(nullptr);
+    addProcess(dir / "proc", 43, app / "Contents/MacOS/Editor");
+    workspace.pollNow();
+    fs::remove_all(dir / "proc" / "43");
+    workspace.pollNow();
+    EXPECT_EQ(terminated.size(), 1u);
+}
+
+TEST(LinuxWorkspace, IconsComeFromTheRendererForDirectoriesOnly) {
+    TemporaryDirectory dir;
+    std::vector<fs::path> asked;
+    LinuxWorkspace workspace([&](const fs::path& path) {
+        asked.push_back(path);
+        return std::optional<std::vector<std::uint8_t>>(std::vector<std::uint8_t>{1, 2, 3});
+    });
+    fs::create_directories(dir / "Editor.app");
+    std::ofstream(dir / "file.txt") << "x";
+
+    EXPECT_EQ(workspace.iconForFile(dir / "Editor.app"), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_FALSE(workspace.iconForFile(dir / "file.txt"));
+    EXPECT_FALSE(workspace.iconForFile(dir / "missing.app"));
+    EXPECT_EQ(asked, std::vector<fs::path>{dir / "Editor.app"});
+    EXPECT_FALSE(workspace.openURL("not a url"));
+}
+
+} // namespace
+} // namespace zorvane
