@@ -29,7 +29,11 @@ struct LoopbackFrameListener::Implementation {
     void accept() {
         auto connection = std::make_shared<Connection>(context);
         acceptor.async_accept(connection->socket, [this, connection](const std::error_code& error) {
+            if (error == asio::error::operation_aborted) {
+                return;
+            }
             if (error) {
+                accept();
                 return;
             }
             {
