@@ -324,11 +324,12 @@ private:
         }
         connection->open = false;
         bufferedBytes_ -= connection->reader.bytesBuffered();
+        // Counted out before the peer can see the close.
+        connections_.erase(connection->position);
+        connectionCount_.store(connections_.size());
         std::error_code ignored;
         connection->socket.close(ignored);
         connection->deadline.cancel();
-        connections_.erase(connection->position);
-        connectionCount_.store(connections_.size());
     }
 
     void shutDown() {
