@@ -60,15 +60,19 @@ void EventChannelClient::sendEnvelope(std::vector<NetworkActivityEvent> activity
     // The time-out counts from now, not from when the queue gets to the connection.
     timeout->expires_after(configuration_.sendTimeout);
     {
-        std::lock_guard lock(inFlightLock_);
-        ++inFlight_;
+        std::lock_guard lock(inFlight_->lock);
+        ++inFlight_->count;
     }
     auto gate = std::make_shared<EventSendCompletionGate>(
-        connection, timeout, [this, completion = std::move(completion)](bool success) {
+        connection, timeout,
+        [inFlight = inFlight_, completion = std::move(completion)](bool success) {
             if (completion) {
                 completion(success);
             }
-            sendFinished();
+            // Notified under the lock: a waiter that sees zero may destroy what it waited on.
+            std::lock_guard lock(inFlight->lock);
+            --inFlight->count;
+            inFlight->changed.notify_all();
         });
 
     const asio::ip::tcp::endpoint endpoint(asio::ip::address_v4::loopback(), *port);
@@ -94,21 +98,13 @@ void EventChannelClient::sendEnvelope(std::vector<NetworkActivityEvent> activity
 }
 
 std::size_t EventChannelClient::sendsInFlight() const {
-    std::lock_guard lock(inFlightLock_);
-    return inFlight_;
+    std::lock_guard lock(inFlight_->lock);
+    return inFlight_->count;
 }
 
 void EventChannelClient::waitForSendsInFlight() {
-    std::unique_lock lock(inFlightLock_);
-    inFlightChanged_.wait(lock, [this] { return inFlight_ == 0; });
-}
-
-void EventChannelClient::sendFinished() {
-    {
-        std::lock_guard lock(inFlightLock_);
-        --inFlight_;
-    }
-    inFlightChanged_.notify_all();
+    std::unique_lock lock(inFlight_->lock);
+    inFlight_->changed.wait(lock, [this] { return inFlight_->count == 0; });
 }
 
 } // namespace zorvane

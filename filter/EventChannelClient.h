@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -42,7 +43,7 @@ public:
     };
 
     // queue must outlive the client and every send it started (ObservationQueue's stop
-    // discards unfinished sends with it).
+    // discards unfinished sends with it). The client itself may go before its sends finish.
     EventChannelClient(ObservationQueue& queue, Configuration configuration);
 
     EventChannelClient(const EventChannelClient&) = delete;
@@ -63,13 +64,16 @@ public:
     void waitForSendsInFlight();
 
 private:
-    void sendFinished();
+    // Shared with the completions of the sends, which may outlive the client.
+    struct InFlight {
+        std::mutex lock;
+        std::condition_variable changed;
+        std::size_t count = 0;
+    };
 
     ObservationQueue& queue_;
     const Configuration configuration_;
-    mutable std::mutex inFlightLock_;
-    std::condition_variable inFlightChanged_;
-    std::size_t inFlight_ = 0;
+    const std::shared_ptr<InFlight> inFlight_ = std::make_shared<InFlight>();
 };
 
 } // namespace zorvane

@@ -3,7 +3,10 @@
 #include "filter/FlowFacts.h"
 #include "shared/RecordMerging.h"
 
+#include <array>
 #include <atomic>
+#include <cstring>
+#include <iterator>
 #include <mutex>
 #include <string_view>
 #include <unordered_map>
@@ -13,9 +16,11 @@ namespace {
 
 using namespace record_merging;
 
+// Deliberately not noexcept: libstdc++ then keeps each key's hash in its node, so that growing
+// the map and walking a bucket do not hash the long id texts again.
 struct TextHash {
     using is_transparent = void;
-    std::size_t operator()(std::string_view text) const noexcept {
+    std::size_t operator()(std::string_view text) const {
         return std::hash<std::string_view>{}(text);
     }
 };
@@ -31,20 +36,54 @@ std::optional<std::string> optionalCopy(const std::optional<std::string_view>& t
     return text ? std::optional<std::string>(std::in_place, *text) : std::nullopt;
 }
 
-// NetworkActivityEvent::id() of the event makeActivityEvent would build, written into out
+// Where an id is written: on the stack when it fits, which is nearly always.
+class IdBuffer {
+public:
+    char* reserve(std::size_t size) {
+        if (size <= local_.size()) {
+            return local_.data();
+        }
+        heap_.resize(size);
+        return heap_.data();
+    }
+
+private:
+    std::array<char, 512> local_;
+    std::string heap_;
+};
+
+// NetworkActivityEvent::id() of the event makeActivityEvent would build, written in one pass
 // without building the event: the recording of an attempt whose id is already pending then
 // allocates nothing.
-void writeActivityId(std::string& out, const ProcessIdentity& process,
-                     const ProcessIdentity* application, const FlowDestinationView& destination) {
-    static const std::optional<std::string> absent;
-    out.clear();
-    appendIdPart(out, application ? application->teamIdentifier : absent, false);
-    appendIdText(out, application ? std::string_view(application->signingIdentifier) : "", false);
-    appendIdPart(out, process.teamIdentifier, false);
-    appendIdText(out, process.signingIdentifier, false);
-    appendIdPart(out, process.executablePath, false);
-    appendIdText(out, destination.host, false);
-    appendIdText(out, destination.port.value_or(std::string_view{}), true);
+std::string_view writeActivityId(IdBuffer& buffer, const ProcessIdentity& process,
+                                 const ProcessIdentity* application,
+                                 const FlowDestinationView& destination) {
+    const auto text = [](const std::optional<std::string>& value) {
+        return value ? std::string_view(*value) : std::string_view{};
+    };
+    const std::string_view parts[] = {
+        application ? text(application->teamIdentifier) : std::string_view{},
+        application ? std::string_view(application->signingIdentifier) : std::string_view{},
+        text(process.teamIdentifier),
+        process.signingIdentifier,
+        text(process.executablePath),
+        destination.host,
+        destination.port.value_or(std::string_view{}),
+    };
+    std::size_t size = std::size(parts) - 1; // the separators
+    for (const auto part : parts) {
+        size += part.size();
+    }
+    char* const start = buffer.reserve(size);
+    char* cursor = start;
+    for (std::size_t i = 0; i < std::size(parts); ++i) {
+        if (i > 0) {
+            *cursor++ = '|';
+        }
+        std::memcpy(cursor, parts[i].data(), parts[i].size());
+        cursor += parts[i].size();
+    }
+    return {start, size};
 }
 
 // Whether merging a new attempt into an existing event would fill one of its absent texts; only
@@ -76,9 +115,9 @@ public:
                            const ProcessIdentity* sourceApplication) {
         const Date now = clock->now();
         DiscoveredNetworkProcess observation = makeObservation(process, sourceApplication, now);
+        std::string id = observation.id();
         {
             std::lock_guard lock(observationLock);
-            std::string id = observation.id();
             const auto found = lastPersistedObservation.find(id);
             if (found != lastPersistedObservation.end()) {
                 // A clock set back gives a negative difference, which is inside the quiet time
@@ -106,13 +145,14 @@ public:
                                const ProcessIdentity* sourceApplication) {
         const Date now = clock->now();
         const FlowDestinationView destination = FlowFacts::flowDestinationView(flow);
-        thread_local std::string id;
-        writeActivityId(id, process, sourceApplication, destination);
+        IdBuffer buffer;
+        const std::string_view id =
+            writeActivityId(buffer, process, sourceApplication, destination);
 
         bool schedule = false;
         {
             std::lock_guard lock(activityLock);
-            const auto found = pendingActivity.find(std::string_view(id));
+            const auto found = pendingActivity.find(id);
             if (found != pendingActivity.end()) {
                 NetworkActivityEvent& existing = found->second;
                 if (fillsAbsentText(existing, process, sourceApplication, destination)) {
@@ -125,7 +165,7 @@ public:
                         saturatingAdd(existing.blockedConnectionCount, 1);
                 }
             } else {
-                pendingActivity.emplace(id,
+                pendingActivity.emplace(std::string(id),
                                         makeActivityEvent(flow, process, sourceApplication, now));
             }
             if (!isActivityFlushScheduled) {

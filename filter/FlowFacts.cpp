@@ -73,23 +73,4 @@ FlowDestination FlowFacts::flowDestination(const FilterFlow& flow) {
     return destination;
 }
 
-FlowDestinationView FlowFacts::flowDestinationView(const FilterFlow& flow) {
-    if (!flow.socket) {
-        return {FlowDestination::unknownHost, std::nullopt};
-    }
-    const SocketFlowInfo& socket = *flow.socket;
-    const bool hasHostname = socket.remoteHostname && !socket.remoteHostname->empty();
-    if (socket.remoteEndpoint) {
-        FlowDestinationView destination;
-        destination.host = hasHostname ? std::string_view(*socket.remoteHostname)
-                                       : std::string_view(socket.remoteEndpoint->hostname);
-        if (!socket.remoteEndpoint->port.empty()) {
-            destination.port = socket.remoteEndpoint->port;
-        }
-        return destination;
-    }
-    return {hasHostname ? std::string_view(*socket.remoteHostname) : FlowDestination::unknownHost,
-            std::nullopt};
-}
-
 } // namespace zorvane

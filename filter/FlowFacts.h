@@ -36,8 +36,26 @@ public:
     // A UDP flow to port 53 (name look-ups over TCP are not exempt).
     static bool isDNSFlow(const FilterFlow& flow);
     static FlowDestination flowDestination(const FilterFlow& flow);
-    // Valid as long as the flow is.
-    static FlowDestinationView flowDestinationView(const FilterFlow& flow);
+    // Valid as long as the flow is. Inline: it runs for every recorded attempt.
+    static FlowDestinationView flowDestinationView(const FilterFlow& flow) {
+        if (!flow.socket) {
+            return {FlowDestination::unknownHost, std::nullopt};
+        }
+        const SocketFlowInfo& socket = *flow.socket;
+        const bool hasHostname = socket.remoteHostname && !socket.remoteHostname->empty();
+        if (!socket.remoteEndpoint) {
+            return {hasHostname ? std::string_view(*socket.remoteHostname)
+                                : FlowDestination::unknownHost,
+                    std::nullopt};
+        }
+        const std::string_view host = hasHostname
+                                          ? std::string_view(*socket.remoteHostname)
+                                          : std::string_view(socket.remoteEndpoint->hostname);
+        if (socket.remoteEndpoint->port.empty()) {
+            return {host, std::nullopt};
+        }
+        return {host, std::string_view(socket.remoteEndpoint->port)};
+    }
 };
 
 } // namespace zorvane

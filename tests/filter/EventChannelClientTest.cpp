@@ -48,13 +48,12 @@ struct Outcome {
 
     EventChannelClient::Completion completion(const ObservationQueue& queue) {
         return [this, &queue](bool succeeded) {
-            {
-                std::lock_guard guard(lock);
-                ++calls;
-                success = succeeded;
-                onQueue = queue.isCurrentThread();
-                thread = std::this_thread::get_id();
-            }
+            // Notified under the lock: the waiting test may end and destroy this right after.
+            std::lock_guard guard(lock);
+            ++calls;
+            success = succeeded;
+            onQueue = queue.isCurrentThread();
+            thread = std::this_thread::get_id();
             done.notify_all();
         };
     }
