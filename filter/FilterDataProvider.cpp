@@ -43,9 +43,23 @@ FilterDataProvider::FilterDataProvider(Dependencies dependencies)
     if (!dependencies_.clock) {
         dependencies_.clock = Clock::system();
     }
+    if (!dependencies_.activitySink) {
+        // The recorder reads the channel through this provider; the destructor ends the
+        // recorder before anything it reads goes away.
+        dependencies_.activitySink = std::make_shared<FilterActivityRecorder>(
+            FilterActivityRecorder::Dependencies{
+                .eventChannelPort = [this] { return configuredEventChannelPort(); },
+                .eventChannelToken = [this] { return configuredEventChannelToken(); },
+                .clock = dependencies_.clock},
+            dependencies_.activityTiming);
+    }
 }
 
-FilterDataProvider::~FilterDataProvider() = default;
+FilterDataProvider::~FilterDataProvider() {
+    // The sink is the first member and would otherwise outlive the rule set that the provider's
+    // own recorder reads on its queue.
+    dependencies_.activitySink.reset();
+}
 
 void FilterDataProvider::setVendorConfiguration(
     std::shared_ptr<const PlistDictionary> vendorConfiguration) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filter/FilterActivityRecorder.h"
 #include "filter/FilterActivitySink.h"
 #include "filter/FilterFlow.h"
 #include "filter/FilterRuleSet.h"
@@ -39,8 +40,13 @@ public:
         ApplySettings applySettings;
         // The running program's main-bundle identifier (the filter's own).
         std::optional<std::string> mainBundleIdentifier;
-        // Receives observations and blocked attempts; null records nothing.
+        // Receives observations and blocked attempts. Null (the default): the provider makes
+        // its own FilterActivityRecorder, which delivers to the event channel of the current
+        // configuration (configuredEventChannelPort and configuredEventChannelToken) with the
+        // clock above and the timing below.
         std::shared_ptr<FilterActivitySink> activitySink;
+        // Only for the provider's own recorder; the real intervals unless a test shortens them.
+        FilterActivityRecorder::Timing activityTiming;
     };
 
     // Keys of the vendor dictionary.
@@ -54,8 +60,11 @@ public:
     static constexpr std::string_view eventChannelTokenKey = FilterRuleSet::eventChannelTokenKey;
 
     // Timing of the activity component behind FilterActivitySink, in seconds.
-    static constexpr double observationPersistenceInterval = 10.0;
-    static constexpr double activityFlushInterval = 1.0;
+    static constexpr double observationPersistenceInterval =
+        FilterActivityRecorder::Timing{}.observationPersistenceInterval.count();
+    static constexpr double activityFlushInterval =
+        FilterActivityRecorder::Timing{}.activityFlushInterval.count();
+    static constexpr double retryDelay = FilterActivityRecorder::Timing{}.retryDelay.count();
 
     // The identity cache holds at most this many processes; going over evicts the oldest quarter
     // at once, so eviction runs once per 64 new processes rather than on every insertion.
@@ -77,7 +86,7 @@ public:
 
     // Applies the settings through the host; the completion gets the host's error, if any.
     void startFilter(std::function<void(std::optional<std::string> error)> completion);
-    // Hands pending activity to one last send and completes at once.
+    // Hands pending activity to one last send and completes at once, without waiting for it.
     void stopFilter(std::function<void()> completion);
 
     FilterVerdict handleNewFlow(const FilterFlow& flow);

@@ -65,21 +65,12 @@ bool FlowFacts::isDNSFlow(const FilterFlow& flow) {
 }
 
 FlowDestination FlowFacts::flowDestination(const FilterFlow& flow) {
-    if (!flow.socket) {
-        return {std::string(FlowDestination::unknownHost), std::nullopt};
+    const FlowDestinationView view = flowDestinationView(flow);
+    FlowDestination destination{std::string(view.host), std::nullopt};
+    if (view.port) {
+        destination.port.emplace(*view.port);
     }
-    const SocketFlowInfo& socket = *flow.socket;
-    const bool hasHostname = socket.remoteHostname && !socket.remoteHostname->empty();
-    if (socket.remoteEndpoint) {
-        FlowDestination destination;
-        destination.host = hasHostname ? *socket.remoteHostname : socket.remoteEndpoint->hostname;
-        if (!socket.remoteEndpoint->port.empty()) {
-            destination.port = socket.remoteEndpoint->port;
-        }
-        return destination;
-    }
-    return {hasHostname ? *socket.remoteHostname : std::string(FlowDestination::unknownHost),
-            std::nullopt};
+    return destination;
 }
 
 } // namespace zorvane

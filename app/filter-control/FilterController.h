@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/filter-control/DelayScheduler.h"
-#include "app/filter-control/EventChannel.h"
+#include "shared/EventChannel.h"
 #include "app/filter-control/FilterRules.h"
 #include "app/filter-control/FilterStatus.h"
 #include "platform/FilterManager.h"

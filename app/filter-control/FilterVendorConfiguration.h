@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/filter-control/EventChannel.h"
+#include "shared/EventChannel.h"
 #include "app/filter-control/FilterRules.h"
 #include "shared/PlistValue.h"
 

@@ -53,6 +53,9 @@ int runHost() {
             // The host hands every flow to the provider already; there is nothing to apply.
             provider.applySettings = [](auto completion) { completion(std::nullopt); };
             provider.mainBundleIdentifier = bundleIdentifier;
+            // No activity sink given: the provider delivers observations and blocked attempts
+            // with its own recorder, to the event channel named by the configuration.
+            provider.activitySink = nullptr;
             return std::make_unique<HostedFilterDataProvider>(std::move(provider));
         };
     dependencies.realProcesses = std::make_shared<LinuxTaskInspector>();

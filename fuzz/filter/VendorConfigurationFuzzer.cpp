@@ -47,6 +47,15 @@ private:
     };
 };
 
+// A dictionary may name any port: the fuzzer must not connect to it, nor start a thread per input.
+class DiscardedActivity final : public FilterActivitySink {
+public:
+    void recordObservation(const ProcessIdentity&, const ProcessIdentity*) override {}
+    void recordBlockedActivity(const FilterFlow&, const ProcessIdentity&,
+                               const ProcessIdentity*) override {}
+    void flushPendingActivity() override {}
+};
+
 std::vector<std::uint8_t> tokenFor(std::int32_t pid) {
     AuditToken token;
     token.words[AuditToken::pidWord] = static_cast<std::uint32_t>(pid);
@@ -75,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FilterDataProvider provider(
         {.taskInspector = inspector,
          .clock = std::make_shared<ManualClock>(),
-         .mainBundleIdentifier = std::string("dev.quillmoor.Zorvane.FilterExtension")});
+         .mainBundleIdentifier = std::string("dev.quillmoor.Zorvane.FilterExtension"),
+         .activitySink = std::make_shared<DiscardedActivity>()});
     provider.setVendorConfiguration(dictionary);
 
     // The readers' promises, whatever the input.

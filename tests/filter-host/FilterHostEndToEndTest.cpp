@@ -4,9 +4,11 @@
 #include "platform/linux/FilterConfigurationFile.h"
 #include "shared/CodeIdentity.h"
 #include "tests/support/BundleBuilder.h"
+#include "tests/support/LoopbackFrameListener.h"
 #include "tests/support/MachOBuilder.h"
 #include "tests/support/TemporaryDirectory.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -210,13 +212,14 @@ protected:
         return tool;
     }
 
-    void writeConfiguration(bool enabled, PlistArray blockedIdentities) {
+    void writeConfiguration(bool enabled, PlistArray blockedIdentities,
+                            PlistDictionary vendorConfiguration = {}) {
         FilterConfiguration configuration;
         configuration.enabled = enabled;
         configuration.localizedDescription = "Zorvane";
+        vendorConfiguration["blockedCodeIdentities"] = std::move(blockedIdentities);
         configuration.providerConfiguration = FilterConfiguration::ProviderConfiguration{
-            true, "dev.quillmoor.Zorvane.FilterExtension",
-            PlistDictionary{{"blockedCodeIdentities", std::move(blockedIdentities)}}};
+            true, "dev.quillmoor.Zorvane.FilterExtension", std::move(vendorConfiguration)};
         ASSERT_FALSE(FilterConfigurationFile::inDirectory(system).write(configuration));
     }
 
@@ -361,6 +364,56 @@ TEST_F(FilterHostEndToEnd, OneHostPerDirectoryAndACleanStopOnSigterm) {
     EXPECT_EQ(next->waitForExit(), 0);
 }
 
+TEST_F(FilterHostEndToEnd, DeliversBlockedAttemptsToTheConfiguredEventChannel) {
+    testing::LoopbackFrameListener application;
+    const std::string token(72, 'e');
+    auto host = startHost();
+    writeConfiguration(true, PlistArray{blockedKey},
+                       {{"eventChannelPort", static_cast<std::int64_t>(application.port())},
+                        {"eventChannelToken", token}});
+    ASSERT_TRUE(eventually([&] { return verdictFor(blocked) == drop; }));
+    EXPECT_EQ(verdictFor(blocked), drop);
+
+    // The observation at once, the aggregated attempts a second later.
+    const auto activity = [](const std::vector<testing::LoopbackFrameListener::Received>& all) {
+        std::vector<NetworkActivityEvent> events;
+        for (const auto& received : all) {
+            if (received.envelope) {
+                events.insert(events.end(), received.envelope->activityEvents.begin(),
+                              received.envelope->activityEvents.end());
+            }
+        }
+        return events;
+    };
+    ASSERT_TRUE(application.waitFor([&](const auto& all) { return !activity(all).empty(); }));
+    const auto received = application.received();
+    const auto events = activity(received);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].processSigningIdentifier, "com.example.blocked");
+    EXPECT_EQ(events[0].processTeamIdentifier, "TEAM123456");
+    EXPECT_EQ(events[0].destinationHost, "93.184.216.34");
+    EXPECT_EQ(events[0].destinationPort, "443");
+    EXPECT_GE(events[0].blockedConnectionCount, 2);
+    const bool observed = std::any_of(received.begin(), received.end(), [](const auto& entry) {
+        return entry.envelope && !entry.envelope->observations.empty() &&
+               entry.envelope->observations[0].signingIdentifier == "com.example.blocked";
+    });
+    EXPECT_TRUE(observed);
+    for (const auto& entry : received) {
+        ASSERT_TRUE(entry.envelope);
+        EXPECT_EQ(entry.envelope->authenticationToken, token);
+    }
+
+    // A drop just before the host stops still reaches the application: the stop sends it.
+    const auto before = application.received().size();
+    EXPECT_EQ(verdictFor(blocked), drop);
+    host->signal(SIGTERM);
+    EXPECT_EQ(host->waitForExit(), 0) << host->standardError();
+    ASSERT_TRUE(application.waitFor([&](const auto& all) {
+        return all.size() > before && !activity({all.begin() + before, all.end()}).empty();
+    }));
+}
+
 TEST_F(FilterHostEndToEnd, TheCommandRejectsWrongArguments) {
     const std::vector<std::vector<std::string>> wrong = {
         {},
@@ -383,7 +436,7 @@ TEST_F(FilterHostEndToEnd, TheCommandRejectsWrongArguments) {
     };
     for (const auto& arguments : wrong) {
         auto tool = runTool(arguments);
-        EXPECT_EQ(tool.waitForExit(), 2) << testing::PrintToString(arguments);
+        EXPECT_EQ(tool.waitForExit(), 2) << ::testing::PrintToString(arguments);
         EXPECT_NE(tool.standardError().find("usage"), std::string::npos);
         EXPECT_EQ(tool.standardOutput(), "");
     }

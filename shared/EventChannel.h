@@ -1,15 +1,16 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 
 namespace zorvane {
 
-// Where the filter sends its reports: the event receiver's port on 127.0.0.1 and the token every
-// envelope carries.
+// Where the filter sends its reports: the application receiver's port on 127.0.0.1 and the
+// token that every envelope must carry. Both go into the filter configuration together.
 struct EventChannel {
-    int port = 0;
+    std::uint16_t port = 0;
     std::string token;
 
     friend bool operator==(const EventChannel&, const EventChannel&) = default;
