@@ -1,6 +1,8 @@
 #include "filter/FilterActivityRecorder.h"
 
+#include "filter/EventChannelClient.h"
 #include "filter/FlowFacts.h"
+#include "filter/ObservationQueue.h"
 #include "shared/RecordMerging.h"
 
 #include <array>
@@ -281,13 +283,14 @@ FilterActivityRecorder::FilterActivityRecorder(Dependencies dependencies)
     : FilterActivityRecorder(std::move(dependencies), Timing{}) {}
 
 FilterActivityRecorder::FilterActivityRecorder(Dependencies dependencies, Timing timing)
-    : state_(std::make_shared<State>(observationQueue, std::move(dependencies), timing)) {}
+    : observationQueue(std::make_unique<ObservationQueue>()),
+      state_(std::make_shared<State>(*observationQueue, std::move(dependencies), timing)) {}
 
 FilterActivityRecorder::~FilterActivityRecorder() {
     state_->close();
     // A stopping filter's last flush is under way here; let it reach the application.
     state_->eventChannel.waitForSendsInFlight();
-    observationQueue.stop();
+    observationQueue->stop();
 }
 
 void FilterActivityRecorder::recordObservation(const ProcessIdentity& process,

@@ -1,8 +1,6 @@
 #pragma once
 
-#include "filter/EventChannelClient.h"
 #include "filter/FilterActivitySink.h"
-#include "filter/ObservationQueue.h"
 #include "shared/Clock.h"
 #include "shared/DiscoveredNetworkProcess.h"
 #include "shared/NetworkActivityEvent.h"
@@ -16,6 +14,8 @@
 #include <vector>
 
 namespace zorvane {
+
+class ObservationQueue;
 
 // The provider's activity component: turns what the verdict saw into records and delivers them
 // to the application over the event channel.
@@ -97,7 +97,8 @@ private:
     class State;
 
     // Declared first so that it goes last: sends still owned by its io_context reference it.
-    ObservationQueue observationQueue;
+    // (Held by pointer to keep Asio out of the provider's header.)
+    std::unique_ptr<ObservationQueue> observationQueue;
     std::shared_ptr<State> state_;
 };
 
