@@ -25,8 +25,9 @@ class ObservationQueue;
 //   an envelope of its own; a failed observation send is not retried.
 // - Blocked attempts are aggregated per record id in a pending map. The first one of a cycle
 //   schedules a flush after activityFlushInterval; the flush takes the whole map and sends it in
-//   one envelope. A failed send puts the events back (merged with what arrived meanwhile) and
-//   schedules a flush after retryDelay, without limit, until one succeeds.
+//   one envelope (in several when one would exceed the envelope size limit, so that a large
+//   backlog is never stuck). A failed send puts its events back (merged with what arrived
+//   meanwhile) and schedules a flush after retryDelay, without limit, until one succeeds.
 //
 // Recording runs on the system's flow threads and holds a lock only for the map work; sends,
 // their completions and the delayed flushes run on the recorder's own observation queue.
@@ -83,6 +84,11 @@ public:
     // Activity sends started and their failures, since construction.
     std::uint64_t activitySendCount() const;
     std::uint64_t failedActivitySendCount() const;
+
+    // Splits events, in order, into lists whose JSON (events and separating commas) stays within
+    // budget bytes; an event larger than that on its own gets a list of its own.
+    static std::vector<std::vector<NetworkActivityEvent>>
+    batchesForSending(std::vector<NetworkActivityEvent> events, std::size_t budget);
 
     // The records the verdict's recording produces at time now.
     static DiscoveredNetworkProcess makeObservation(const ProcessIdentity& process,
