@@ -1,6 +1,10 @@
 #include "filter/FilterActivityRecorder.h"
 
+#include "filter/EventChannelClient.h"
 #include "filter/FlowFacts.h"
+#include "filter/ObservationQueue.h"
+#include "shared/FrameCodec.h"
+#include "shared/RecordJson.h"
 #include "shared/RecordMerging.h"
 
 #include <array>
@@ -27,6 +31,10 @@ struct TextHash {
 
 template <typename Value>
 using TextMap = std::unordered_map<std::string, Value, TextHash, std::equal_to<>>;
+
+// What the events of one envelope may take: the size limit less room for the rest of the
+// envelope, the token included (a token longer than that room fails every send anyway).
+constexpr std::size_t activityBatchBudget = FrameCodec::maximumEnvelopeSize - 64 * 1024;
 
 std::chrono::steady_clock::duration steadyDuration(std::chrono::duration<double> seconds) {
     return std::chrono::duration_cast<std::chrono::steady_clock::duration>(seconds);
@@ -80,8 +88,11 @@ std::string_view writeActivityId(IdBuffer& buffer, const ProcessIdentity& proces
         if (i > 0) {
             *cursor++ = '|';
         }
-        std::memcpy(cursor, parts[i].data(), parts[i].size());
-        cursor += parts[i].size();
+        // An empty view may have no data pointer, which memcpy must not get.
+        if (!parts[i].empty()) {
+            std::memcpy(cursor, parts[i].data(), parts[i].size());
+            cursor += parts[i].size();
+        }
     }
     return {start, size};
 }
@@ -190,9 +201,12 @@ public:
             pendingActivity.clear();
             isActivityFlushScheduled = false;
         }
-        if (events.empty()) {
-            return;
+        for (auto& batch : batchesForSending(std::move(events), activityBatchBudget)) {
+            send(std::move(batch));
         }
+    }
+
+    void send(std::vector<NetworkActivityEvent> events) {
         activitySends.fetch_add(1, std::memory_order_relaxed);
         auto returned = std::make_shared<std::vector<NetworkActivityEvent>>(events);
         eventChannel.sendEnvelope(
@@ -281,13 +295,14 @@ FilterActivityRecorder::FilterActivityRecorder(Dependencies dependencies)
     : FilterActivityRecorder(std::move(dependencies), Timing{}) {}
 
 FilterActivityRecorder::FilterActivityRecorder(Dependencies dependencies, Timing timing)
-    : state_(std::make_shared<State>(observationQueue, std::move(dependencies), timing)) {}
+    : observationQueue(std::make_unique<ObservationQueue>()),
+      state_(std::make_shared<State>(*observationQueue, std::move(dependencies), timing)) {}
 
 FilterActivityRecorder::~FilterActivityRecorder() {
     state_->close();
     // A stopping filter's last flush is under way here; let it reach the application.
     state_->eventChannel.waitForSendsInFlight();
-    observationQueue.stop();
+    observationQueue->stop();
 }
 
 void FilterActivityRecorder::recordObservation(const ProcessIdentity& process,
@@ -323,6 +338,26 @@ std::uint64_t FilterActivityRecorder::activitySendCount() const {
 
 std::uint64_t FilterActivityRecorder::failedActivitySendCount() const {
     return state_->failedActivitySends.load(std::memory_order_relaxed);
+}
+
+std::vector<std::vector<NetworkActivityEvent>>
+FilterActivityRecorder::batchesForSending(std::vector<NetworkActivityEvent> events,
+                                          std::size_t budget) {
+    std::vector<std::vector<NetworkActivityEvent>> batches;
+    std::size_t batchSize = 0;
+    for (auto& event : events) {
+        // The event's own JSON and the comma before it. An event that cannot be encoded goes
+        // into a batch of its own, where its failure holds back no other event.
+        const auto json = RecordJson::encodeActivityEvents({event});
+        const std::size_t size = json ? json->size() - 1 : budget;
+        if (batches.empty() || batchSize + size > budget) {
+            batches.emplace_back();
+            batchSize = 0;
+        }
+        batches.back().push_back(std::move(event));
+        batchSize += size;
+    }
+    return batches;
 }
 
 DiscoveredNetworkProcess

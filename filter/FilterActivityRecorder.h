@@ -1,8 +1,6 @@
 #pragma once
 
-#include "filter/EventChannelClient.h"
 #include "filter/FilterActivitySink.h"
-#include "filter/ObservationQueue.h"
 #include "shared/Clock.h"
 #include "shared/DiscoveredNetworkProcess.h"
 #include "shared/NetworkActivityEvent.h"
@@ -17,6 +15,8 @@
 
 namespace zorvane {
 
+class ObservationQueue;
+
 // The provider's activity component: turns what the verdict saw into records and delivers them
 // to the application over the event channel.
 //
@@ -25,8 +25,9 @@ namespace zorvane {
 //   an envelope of its own; a failed observation send is not retried.
 // - Blocked attempts are aggregated per record id in a pending map. The first one of a cycle
 //   schedules a flush after activityFlushInterval; the flush takes the whole map and sends it in
-//   one envelope. A failed send puts the events back (merged with what arrived meanwhile) and
-//   schedules a flush after retryDelay, without limit, until one succeeds.
+//   one envelope (in several when one would exceed the envelope size limit, so that a large
+//   backlog is never stuck). A failed send puts its events back (merged with what arrived
+//   meanwhile) and schedules a flush after retryDelay, without limit, until one succeeds.
 //
 // Recording runs on the system's flow threads and holds a lock only for the map work; sends,
 // their completions and the delayed flushes run on the recorder's own observation queue.
@@ -84,6 +85,11 @@ public:
     std::uint64_t activitySendCount() const;
     std::uint64_t failedActivitySendCount() const;
 
+    // Splits events, in order, into lists whose JSON (events and separating commas) stays within
+    // budget bytes; an event larger than that on its own gets a list of its own.
+    static std::vector<std::vector<NetworkActivityEvent>>
+    batchesForSending(std::vector<NetworkActivityEvent> events, std::size_t budget);
+
     // The records the verdict's recording produces at time now.
     static DiscoveredNetworkProcess makeObservation(const ProcessIdentity& process,
                                                     const ProcessIdentity* sourceApplication,
@@ -97,7 +103,8 @@ private:
     class State;
 
     // Declared first so that it goes last: sends still owned by its io_context reference it.
-    ObservationQueue observationQueue;
+    // (Held by pointer to keep Asio out of the provider's header.)
+    std::unique_ptr<ObservationQueue> observationQueue;
     std::shared_ptr<State> state_;
 };
 

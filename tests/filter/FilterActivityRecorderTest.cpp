@@ -1,5 +1,7 @@
 #include "filter/FilterActivityRecorder.h"
 
+#include "shared/FrameCodec.h"
+#include "shared/RecordJson.h"
 #include "tests/support/LoopbackFrameListener.h"
 
 #include <algorithm>
@@ -278,6 +280,47 @@ TEST_F(FilterActivityRecorderTest, FlushWithoutAChannelKeepsTheEvents) {
     auto idle = makeRecorder();
     idle->flushPendingActivity();
     EXPECT_EQ(idle->activitySendCount(), 0u);
+}
+
+TEST_F(FilterActivityRecorderTest, ABacklogOverTheSizeLimitGoesOutInSeveralEnvelopes) {
+    LoopbackFrameListener listener;
+    port = listener.port();
+    auto recorder = makeRecorder({.activityFlushInterval = 3600s});
+    // Three processes with long paths: about 2.7 MB of JSON together, 0.9 MB each.
+    for (int i = 0; i < 3; ++i) {
+        const ProcessIdentity process{"com.example.long" + std::to_string(i), std::nullopt,
+                                      "/" + std::string(900'000, static_cast<char>('a' + i))};
+        recorder->recordBlockedActivity(flowTo("example.com", "443"), process, nullptr);
+        recorder->recordBlockedActivity(flowTo("example.com", "443"), process, nullptr);
+    }
+    recorder->flushPendingActivity();
+    ASSERT_TRUE(
+        listener.waitFor([](const auto& received) { return activityIn(received).size() == 3; }));
+    const auto received = listener.received();
+    EXPECT_GE(received.size(), 2u);
+    for (const auto& entry : received) {
+        EXPECT_LE(entry.envelopeSize, FrameCodec::maximumEnvelopeSize);
+    }
+    EXPECT_EQ(totalCount(activityIn(received)), 6);
+    EXPECT_EQ(recorder->failedActivitySendCount(), 0u);
+}
+
+TEST(ActivityBatchesTest, EventsAreSplitInOrderByTheirJsonSize) {
+    std::vector<NetworkActivityEvent> events;
+    for (int i = 0; i < 5; ++i) {
+        events.push_back(FilterActivityRecorder::makeActivityEvent(
+            flowTo("example.com", std::to_string(1000 + i)), chat, nullptr, Date{}));
+    }
+    const std::size_t one = RecordJson::encodeActivityEvents({events[0]})->size() - 1;
+    const auto batches = FilterActivityRecorder::batchesForSending(events, 2 * one);
+    ASSERT_EQ(batches.size(), 3u);
+    EXPECT_EQ(batches[0], (std::vector<NetworkActivityEvent>{events[0], events[1]}));
+    EXPECT_EQ(batches[1], (std::vector<NetworkActivityEvent>{events[2], events[3]}));
+    EXPECT_EQ(batches[2], (std::vector<NetworkActivityEvent>{events[4]}));
+    // Within the limit it stays one envelope; an oversized event goes alone.
+    EXPECT_EQ(FilterActivityRecorder::batchesForSending(events, 5 * one).size(), 1u);
+    EXPECT_EQ(FilterActivityRecorder::batchesForSending(events, one / 2).size(), 5u);
+    EXPECT_TRUE(FilterActivityRecorder::batchesForSending({}, one).empty());
 }
 
 TEST_F(FilterActivityRecorderTest, DestroyedWithAFlushPendingDoesNothing) {
