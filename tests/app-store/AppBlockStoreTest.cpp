@@ -375,6 +375,15 @@ TEST_F(StoreTest, ReloadingSharedStateFollowsTheAgentsWrites) {
     auto alpha = application("Alpha", "com.example.alpha");
     storeApplications({alpha});
     startStore();
+    const auto posts = notifications->mainPosts();
+    store->setStatusBarIconEnabled(false);
+    store->setStatusBarIconEnabled(false); // unchanged: nothing written or posted
+    EXPECT_EQ(notifications->mainPosts(), posts + 1);
+    EXPECT_EQ(preferences->value(AppBlockStore::statusBarIconEnabledKey), PlistValue(false));
+    store->setStatusBarIconEnabled(true);
+    EXPECT_TRUE(store->isStatusBarIconEnabled());
+
+    // The agent's writes.
     preferences->setValue(AppBlockStore::statusBarIconEnabledKey, PlistValue(false));
     preferences->setValue(AppBlockStore::protectionRequestedKey, PlistValue(false));
     storeGrants({grantFor(alpha, at(60), TemporaryAccessGrant::Mode::timed),
