@@ -448,6 +448,16 @@ TEST_F(StoreTest, ReceiverHandlersHopFromTheirOwnThread) {
     EXPECT_EQ(store->activityEvents()[0].blockedConnectionCount, 2);
     testing::settle();
     EXPECT_GT(manager->saves.size(), saves); // the ready handler pushed the rules
+
+    // The receiver outlives the store: what it hands over afterwards goes nowhere.
+    store.reset();
+    std::thread late([&] {
+        onEnvelope(envelope);
+        onReady();
+    });
+    late.join();
+    testing::settle();
+    EXPECT_EQ(ActivityLog(container.path(), clock).loadEvents().at(0).blockedConnectionCount, 2);
 }
 
 TEST_F(StoreTest, TheTimerPrunesExpiredGrantsAndBecomingActiveRetriesAnApproval) {
