@@ -127,11 +127,11 @@ std::optional<EventChannel> FilterController::currentEventChannel() const {
 }
 
 void FilterController::setStatus(FilterStatus status) {
-    if (status_ == status) {
-        return;
+    if (status_ != status) {
+        status_ = std::move(status);
+        emit statusChanged();
     }
-    status_ = std::move(status);
-    emit statusChanged();
+    emit statusPublished();
 }
 
 // MARK: activation

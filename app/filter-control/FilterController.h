@@ -85,7 +85,12 @@ public:
     const Uuid& configurationGeneration() const { return configurationGeneration_; }
 
 signals:
+    // The status changed.
     void statusChanged();
+    // A status was published, changed or not: every refresh ends with one. Whoever decides
+    // something from the first status the system reports needs this, as an unchanged status
+    // raises no statusChanged.
+    void statusPublished();
 
 private:
     class RequestDelegate;

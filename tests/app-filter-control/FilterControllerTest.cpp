@@ -281,6 +281,24 @@ TEST_F(FilterControllerTest, RefreshReportsWhatIsStored) {
     EXPECT_EQ(controller->status(), FilterStatus::awaitingApproval());
 }
 
+TEST_F(FilterControllerTest, EveryRefreshPublishesItsStatusEvenWhenUnchanged) {
+    QSignalSpy changed(controller.get(), &FilterController::statusChanged);
+    QSignalSpy published(controller.get(), &FilterController::statusPublished);
+    controller->refreshStatus();
+    settle();
+    controller->refreshStatus();
+    settle();
+    EXPECT_EQ(controller->status(), FilterStatus::inactive());
+    EXPECT_EQ(changed.count(), 0);
+    EXPECT_EQ(published.count(), 2);
+
+    manager->stored = enabledConfiguration();
+    controller->refreshStatus();
+    settle();
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(published.count(), 3);
+}
+
 TEST_F(FilterControllerTest, LoadAndSaveErrorsOfSavesSetTheStatus) {
     manager->loadError = permissionError;
     controller->applyRules(rules());

@@ -1,0 +1,838 @@
+#include "app/store/AppBlockStore.h"
+
+#include "app/agent/DarwinStateObserver.h"
+#include "app/agent/StateChange.h"
+#include "app/agent/StateNotificationNames.h"
+#include "app/store/ApplicationIconRenderer.h"
+#include "app/store/HelperLearning.h"
+#include "app/store/RuleSet.h"
+#include "app/store/TemporaryAccess.h"
+#include "app/update/UpdateController.h"
+#include "app/update/UpdateNotificationController.h"
+#include "platform/linux/DBusStateNotifications.h"
+#include "platform/linux/FreedesktopNotificationCenter.h"
+#include "platform/linux/LinuxFilterManager.h"
+#include "platform/linux/LinuxMainBundle.h"
+#include "platform/linux/LinuxSystemExtensionActivator.h"
+#include "platform/linux/LinuxWorkspace.h"
+#include "shared/RecordJson.h"
+
+#include <QCollator>
+#include <QFuture>
+#include <QFutureWatcher>
+#include <QThreadPool>
+#include <QVariantMap>
+#include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
+#include <mutex>
+#include <utility>
+
+namespace zorvane {
+
+namespace {
+
+QString text(const std::string& value) {
+    return QString::fromStdString(value);
+}
+
+PlistData bytes(const std::string& text) {
+    return PlistData(text.begin(), text.end());
+}
+
+std::optional<std::string> storedText(const Preferences& preferences, const std::string& key) {
+    auto value = preferences.value(key);
+    if (!value || !value->data()) {
+        return std::nullopt;
+    }
+    const auto& data = *value->data();
+    return std::string(data.begin(), data.end());
+}
+
+std::optional<bool> storedBoolean(const Preferences& preferences, const std::string& key) {
+    auto value = preferences.value(key);
+    if (!value || !value->isBoolean()) {
+        return std::nullopt;
+    }
+    return *value->boolean();
+}
+
+// Runs the continuation on the context's thread from its event loop, never inside the call
+// that started the work: a future that finished early would otherwise complete an operation
+// before its caller returned. The watcher belongs to the context, so nothing runs once the
+// context is gone.
+template <typename T, typename Continuation>
+void later(const QFuture<T>& future, QObject* context, Continuation continuation) {
+    auto* watcher = new QFutureWatcher<T>(context);
+    QObject::connect(watcher, &QFutureWatcherBase::finished, context,
+                     [watcher, continuation = std::move(continuation)]() mutable {
+                         watcher->deleteLater();
+                         continuation(watcher->result());
+                     });
+    watcher->setFuture(future);
+}
+
+} // namespace
+
+// The serial persistence queue and the one way back from it to the store. Work given to the
+// queue may outlive the store (the event receiver hands envelopes over from its own thread),
+// so the way back is a pointer cleared under a lock when the store goes; a hop posted before
+// that is dropped by Qt together with the store.
+struct AppBlockStore::Persistence {
+    std::mutex mutex;
+    AppBlockStore* store = nullptr; // guarded by mutex
+    QThreadPool queue;              // last: destroyed, and so drained, first
+
+    Persistence() {
+        queue.setMaxThreadCount(1);
+        queue.setObjectName(QString::fromLatin1(persistenceQueueLabel));
+    }
+
+    void enqueue(std::function<void()> work) { queue.start(std::move(work)); }
+
+    // Runs the work on the main thread, when the store still exists.
+    void toStore(std::function<void(AppBlockStore&)> work) {
+        std::lock_guard lock(mutex);
+        if (store == nullptr) {
+            return;
+        }
+        AppBlockStore* target = store;
+        QMetaObject::invokeMethod(
+            target, [target, work = std::move(work)] { work(*target); }, Qt::QueuedConnection);
+    }
+};
+
+AppBlockStore::AppBlockStore(Dependencies dependencies, QObject* parent)
+    : QObject(parent), dependencies_(std::move(dependencies)),
+      filterController_(dependencies_.filterController),
+      updateController_(dependencies_.updateController),
+      persistence_(std::make_shared<Persistence>()) {
+    persistence_->store = this;
+    filterController_->setParent(this);
+    if (updateController_) {
+        updateController_->setParent(this);
+    }
+    if (dependencies_.updateNotifications) {
+        dependencies_.updateNotifications->setParent(this);
+    }
+
+    readSettings();
+    connectControllers();
+
+    timer_.setInterval(dependencies_.tickInterval);
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, &AppBlockStore::tick);
+    timer_.start();
+
+    QPointer<AppBlockStore> self(this);
+    dependencies_.workspace->setTerminationHandler(
+        [self](const Workspace::RunningApplication& application) {
+            if (self) {
+                self->handleTermination(application);
+            }
+        });
+
+    backgroundStateObserver_ = std::make_unique<DarwinStateObserver>(
+        *dependencies_.notifications, StateNotificationNames::agentStateDidChange, [self] {
+            if (self) {
+                self->reloadSharedState();
+            }
+        });
+
+    startReceiver();
+
+    if (dependencies_.updateNotifications) {
+        dependencies_.updateNotifications->configure();
+    }
+    if (dependencies_.registerBackgroundStatusAgent) {
+        dependencies_.registerBackgroundStatusAgent();
+    }
+    if (updateController_) {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (updateController_) {
+                    updateController_->checkForUpdates(true, false);
+                }
+            },
+            Qt::QueuedConnection);
+    }
+
+    // The load: decoding off the main thread, the rest back here.
+    auto preferences = dependencies_.preferences;
+    auto load = QtConcurrent::run([preferences] {
+        Decoded decoded;
+        if (auto stored = storedText(*preferences, defaultsKey)) {
+            decoded.applications =
+                RecordJson::decodeBlockedApplications(*stored).value_or(decoded.applications);
+        }
+        if (auto stored = storedText(*preferences, temporaryAccessGrantsKey)) {
+            decoded.grants =
+                RecordJson::decodeTemporaryAccessGrants(*stored).value_or(decoded.grants);
+        }
+        return decoded;
+    });
+    later(std::move(load), this, [this](Decoded decoded) { finishLoad(std::move(decoded)); });
+}
+
+AppBlockStore::~AppBlockStore() {
+    timer_.stop();
+    dependencies_.workspace->setTerminationHandler({});
+    backgroundStateObserver_.reset();
+    {
+        std::lock_guard lock(persistence_->mutex);
+        persistence_->store = nullptr;
+    }
+    // Writes already given to the queue still reach the preferences and the files.
+    persistence_->queue.waitForDone();
+}
+
+std::unique_ptr<AppBlockStore> AppBlockStore::makeStandard(EventReceiverHooks eventReceiver,
+                                                           QObject* parent) {
+    auto preferences = Preferences::standard();
+    auto mainBundle = LinuxMainBundle::current();
+    std::shared_ptr<SystemExtensionActivator> activator = LinuxSystemExtensionActivator::standard();
+
+    Dependencies dependencies;
+    dependencies.preferences = preferences;
+    dependencies.notifications = std::make_shared<DBusStateNotifications>();
+    dependencies.workspace = std::make_shared<LinuxWorkspace>(&ApplicationIconRenderer::render);
+    dependencies.filterController = new FilterController(FilterController::Dependencies{
+        LinuxFilterManager::standard(), activator, mainBundle, eventReceiver.channel});
+    dependencies.updateController = new UpdateController(UpdateController::Options{
+        RunningVersion{mainBundle->shortVersion(), mainBundle->buildVersion()}, preferences});
+    dependencies.updateNotifications =
+        new UpdateNotificationController(UpdateNotificationController::Options{
+            std::make_shared<FreedesktopNotificationCenter>(), preferences});
+    dependencies.eventReceiver = std::move(eventReceiver);
+    dependencies.inspect = [inspector = ApplicationInspector(&ApplicationIconRenderer::render)](
+                               const std::filesystem::path& bundle, const Uuid& id) {
+        return inspector.inspect(bundle, id);
+    };
+    dependencies.activityLog = std::make_shared<ActivityLog>(ActivityLog::standard());
+    dependencies.ownIdentifier = OwnIdentifier(mainBundle->identifier());
+    return std::make_unique<AppBlockStore>(std::move(dependencies), parent);
+}
+
+// MARK: start-up
+
+void AppBlockStore::readSettings() {
+    auto& preferences = *dependencies_.preferences;
+    if (auto enabled = storedBoolean(preferences, statusBarIconEnabledKey)) {
+        isStatusBarIconEnabled_ = *enabled;
+    }
+    if (auto requested = storedBoolean(preferences, protectionRequestedKey)) {
+        isProtectionRequested_ = *requested;
+    }
+}
+
+void AppBlockStore::connectControllers() {
+    connect(filterController_, &FilterController::statusChanged, this, [this] {
+        emit filterStateChanged();
+        QMetaObject::invokeMethod(
+            this, [this] { postMainStateChange(); }, Qt::QueuedConnection);
+    });
+    // Every published status, also an unchanged one: the first one after a refresh may have to
+    // decide the protection wish.
+    connect(filterController_, &FilterController::statusPublished, this,
+            &AppBlockStore::handleStatus);
+    if (updateController_) {
+        connect(updateController_, &UpdateController::availableUpdateChanged, this,
+                &AppBlockStore::updateStateChanged);
+        connect(updateController_, &UpdateController::isCheckingChanged, this,
+                &AppBlockStore::updateStateChanged);
+        connect(updateController_, &UpdateController::messageChanged, this,
+                &AppBlockStore::updateStateChanged);
+        connect(updateController_, &UpdateController::isBannerVisibleChanged, this,
+                &AppBlockStore::updateStateChanged);
+    }
+}
+
+void AppBlockStore::startReceiver() {
+    if (!dependencies_.eventReceiver.start) {
+        return;
+    }
+    std::weak_ptr<Persistence> weakPersistence = persistence_;
+    auto log = dependencies_.activityLog;
+    // Both handlers run on the receiver's thread: they only hop or enqueue.
+    auto onReady = [weakPersistence] {
+        if (auto persistence = weakPersistence.lock()) {
+            persistence->toStore([](AppBlockStore& store) { store.synchronizeFilter(); });
+        }
+    };
+    auto onEnvelope = [weakPersistence, log](FilterEventEnvelope envelope) {
+        auto persistence = weakPersistence.lock();
+        if (!persistence) {
+            return;
+        }
+        Persistence* queue = persistence.get();
+        queue->enqueue([queue, log, events = std::move(envelope.activityEvents),
+                        observations = std::move(envelope.observations)] {
+            log->persistEnvelopeContents(events, observations);
+            queue->toStore([](AppBlockStore& store) {
+                store.refreshActivity();
+                store.refreshDiscoveredProcesses();
+            });
+        });
+    };
+    dependencies_.eventReceiver.start(std::move(onReady), std::move(onEnvelope));
+}
+
+void AppBlockStore::finishLoad(Decoded decoded) {
+    std::vector<BlockedApplication> kept;
+    for (auto& application : decoded.applications) {
+        if (!isTheProgramItself(application)) {
+            kept.push_back(application);
+        }
+    }
+    auto grants = TemporaryAccess::restoring(decoded.grants, now(),
+                                             dependencies_.workspace->runningBundleIdentifiers());
+    const bool applicationsDiffer = kept != decoded.applications;
+    const bool grantsDiffer = grants != decoded.grants;
+    setApplications(std::move(kept));
+    setGrants(std::move(grants));
+    if (applicationsDiffer) {
+        saveApplications();
+    }
+    if (grantsDiffer) {
+        saveGrants();
+    }
+
+    reinspectOutdatedApplications();
+
+    hasLoadedApplications_ = true;
+    refreshDiscoveredProcesses();
+    refreshActivity();
+    bringFilterInLineWithStoredWish();
+    emit loaded();
+}
+
+void AppBlockStore::bringFilterInLineWithStoredWish() {
+    auto stored = storedBoolean(*dependencies_.preferences, protectionRequestedKey);
+    if (stored && *stored) {
+        filterController_->activate(ruleSet());
+    } else if (stored) {
+        filterController_->refreshStatus();
+    } else {
+        filterController_->refreshStatus(ruleSet());
+    }
+}
+
+void AppBlockStore::handleStatus() {
+    if (dependencies_.preferences->value(protectionRequestedKey)) {
+        return;
+    }
+    const auto kind = filterController_->status().kind();
+    bool wish = false;
+    if (kind == FilterStatus::Kind::enabled) {
+        wish = true;
+    } else if (kind == FilterStatus::Kind::inactive) {
+        wish = !applications_.empty();
+    } else {
+        return;
+    }
+    setProtectionRequestedValue(wish);
+    writeProtectionRequested(wish);
+    postMainStateChange();
+
+    if (!hasLoadedApplications_) {
+        return;
+    }
+    if (wish) {
+        if (kind == FilterStatus::Kind::enabled) {
+            filterController_->applyRules(ruleSet());
+        } else {
+            filterController_->activate(ruleSet());
+        }
+    } else {
+        filterController_->deactivate();
+    }
+}
+
+void AppBlockStore::tick() {
+    refreshDiscoveredProcesses();
+    refreshActivity();
+    pruneExpiredTemporaryAccess();
+}
+
+// MARK: published state
+
+void AppBlockStore::setAlertMessage(std::optional<QString> message) {
+    if (alertMessage_ == message) {
+        return;
+    }
+    alertMessage_ = std::move(message);
+    emit alertMessageChanged();
+}
+
+void AppBlockStore::setAlertMessageText(const QString& text) {
+    setAlertMessage(text.isEmpty() ? std::nullopt : std::optional<QString>(text));
+}
+
+void AppBlockStore::setDropTargeted(bool targeted) {
+    if (isDropTargeted_ == targeted) {
+        return;
+    }
+    isDropTargeted_ = targeted;
+    emit isDropTargetedChanged();
+}
+
+QVariantList AppBlockStore::applicationsList() const {
+    QVariantList list;
+    for (const auto& application : applications_) {
+        QVariantMap entry;
+        entry[QStringLiteral("id")] = text(application.id.string());
+        entry[QStringLiteral("name")] = text(application.name);
+        entry[QStringLiteral("bundleIdentifier")] = text(application.bundleIdentifier);
+        entry[QStringLiteral("signingIdentifier")] = text(application.signingIdentifier);
+        entry[QStringLiteral("teamIdentifier")] = text(application.teamIdentifier.value_or(""));
+        entry[QStringLiteral("path")] = text(application.path);
+        list.append(entry);
+    }
+    return list;
+}
+
+QVariantList AppBlockStore::temporaryAccessGrantsList() const {
+    QVariantList list;
+    for (const auto& grant : temporaryAccessGrants_) {
+        QVariantMap entry;
+        entry[QStringLiteral("applicationID")] = text(grant.applicationID.string());
+        entry[QStringLiteral("applicationName")] = text(grant.applicationName);
+        entry[QStringLiteral("expiresAt")] = grant.expiresAt.unixSeconds();
+        entry[QStringLiteral("untilQuit")] = grant.mode == TemporaryAccessGrant::Mode::untilQuit;
+        list.append(entry);
+    }
+    return list;
+}
+
+ActivityQueries AppBlockStore::activityQueries() const {
+    auto collator = std::make_shared<QCollator>();
+    collator->setCaseSensitivity(Qt::CaseInsensitive);
+    return ActivityQueries(applications_, activityEvents_, discoveredProcesses_,
+                           [collator](std::string_view lhs, std::string_view rhs) {
+                               return collator->compare(
+                                          QString::fromUtf8(lhs.data(), qsizetype(lhs.size())),
+                                          QString::fromUtf8(rhs.data(), qsizetype(rhs.size()))) < 0;
+                           });
+}
+
+FilterRules AppBlockStore::ruleSet() const {
+    auto rules =
+        RuleSet::derive(applications_, temporaryAccessGrants_, now(), dependencies_.ownIdentifier);
+    return FilterRules{std::move(rules.blockedCodeIdentityKeys),
+                       std::move(rules.blockedApplicationPaths),
+                       std::move(rules.temporarilyAllowedCodeIdentities),
+                       std::move(rules.temporarilyAllowedApplicationPaths)};
+}
+
+// MARK: adding and removing
+
+void AppBlockStore::addApplication(const QUrl& fileUrl) {
+    addApplication(std::filesystem::path(fileUrl.toLocalFile().toStdString()));
+}
+
+void AppBlockStore::addApplication(const std::filesystem::path& bundle) {
+    if (isAddingApplication_) {
+        return;
+    }
+    setAddingApplication(true);
+    auto inspect = dependencies_.inspect;
+    auto inspection =
+        QtConcurrent::run([inspect, bundle] { return inspect(bundle, Uuid::random()); });
+    later(std::move(inspection), this, [this](ApplicationInspector::Result result) {
+        acceptInspected(result);
+        finishAdd();
+    });
+}
+
+void AppBlockStore::acceptInspected(const ApplicationInspector::Result& result) {
+    if (auto* error = std::get_if<ApplicationInspectionError>(&result)) {
+        auto message = description(*error);
+        setAlertMessage(QString::fromUtf8(message.data(), qsizetype(message.size())));
+        return;
+    }
+    const auto& application = std::get<BlockedApplication>(result);
+    if (isTheProgramItself(application)) {
+        setAlertMessage(QString::fromLatin1(cannotBlockItselfMessage));
+        return;
+    }
+    auto existing = std::find_if(
+        applications_.begin(), applications_.end(), [&](const BlockedApplication& listed) {
+            return listed.signingIdentifier == application.signingIdentifier;
+        });
+    if (existing != applications_.end()) {
+        setAlertMessage(text(existing->name) + QString::fromLatin1(alreadyListedSuffix));
+        return;
+    }
+    auto applications = applications_;
+    applications.push_back(application);
+    sortApplications(applications);
+    setApplications(std::move(applications));
+    saveApplications();
+    setProtectionRequestedValue(true);
+    writeProtectionRequested(true);
+    postMainStateChange();
+    filterController_->activate(ruleSet());
+}
+
+void AppBlockStore::finishAdd() {
+    setAddingApplication(false);
+    emit addFinished();
+}
+
+void AppBlockStore::removeApplication(const QString& id) {
+    if (auto uuid = Uuid::parse(id.toStdString())) {
+        removeApplication(*uuid);
+    }
+}
+
+void AppBlockStore::removeApplication(const Uuid& id) {
+    auto applications = applications_;
+    std::erase_if(applications,
+                  [&](const BlockedApplication& application) { return application.id == id; });
+    setApplications(std::move(applications));
+    setGrants(TemporaryAccess::revoking(temporaryAccessGrants_, id));
+    saveApplications();
+    saveGrants();
+    filterController_->applyRules(ruleSet());
+}
+
+// MARK: settings
+
+void AppBlockStore::setProtectionRequested(bool requested) {
+    setProtectionRequestedValue(requested);
+    writeProtectionRequested(requested);
+    postMainStateChange();
+    if (requested) {
+        filterController_->activate(ruleSet());
+    } else {
+        filterController_->deactivate();
+    }
+}
+
+void AppBlockStore::setStatusBarIconEnabled(bool enabled) {
+    if (enabled == isStatusBarIconEnabled_) {
+        return;
+    }
+    isStatusBarIconEnabled_ = enabled;
+    emit isStatusBarIconEnabledChanged();
+    dependencies_.preferences->setValue(statusBarIconEnabledKey, PlistValue(enabled));
+    postMainStateChange();
+}
+
+void AppBlockStore::explainProtectionUnavailable() {
+    if (filterController_->status().kind() == FilterStatus::Kind::installationRequired) {
+        setAlertMessage(QString::fromLatin1(moveToApplicationsMessage));
+    }
+}
+
+void AppBlockStore::handleBecameActive() {
+    if (filterController_->status().kind() == FilterStatus::Kind::awaitingApproval) {
+        filterController_->activate(ruleSet());
+    } else {
+        filterController_->refreshStatus();
+    }
+    refreshDiscoveredProcesses();
+    refreshActivity();
+    pruneExpiredTemporaryAccess();
+    if (updateController_) {
+        QPointer<UpdateController> update(updateController_);
+        QMetaObject::invokeMethod(
+            this,
+            [update] {
+                if (update) {
+                    update->checkForUpdates(false, false);
+                }
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void AppBlockStore::synchronizeFilter() {
+    if (filterController_->status().kind() == FilterStatus::Kind::enabled) {
+        filterController_->applyRules(ruleSet());
+    }
+}
+
+void AppBlockStore::checkForUpdatesFromMenu() {
+    if (!updateController_) {
+        return;
+    }
+    if (!updateController_->checkForUpdates(true, true)) {
+        return;
+    }
+    connect(
+        updateController_, &UpdateController::checkFinished, this,
+        [this](bool) {
+            if (updateController_ && !updateController_->message().isEmpty()) {
+                setAlertMessage(updateController_->message());
+            }
+        },
+        Qt::SingleShotConnection);
+}
+
+void AppBlockStore::reloadSharedState() {
+    auto& preferences = *dependencies_.preferences;
+    preferences.synchronize();
+    const bool iconEnabled = storedBoolean(preferences, statusBarIconEnabledKey).value_or(true);
+    if (iconEnabled != isStatusBarIconEnabled_) {
+        isStatusBarIconEnabled_ = iconEnabled;
+        emit isStatusBarIconEnabledChanged();
+    }
+    setProtectionRequestedValue(storedBoolean(preferences, protectionRequestedKey).value_or(false));
+    if (auto stored = storedText(preferences, temporaryAccessGrantsKey)) {
+        if (auto grants = RecordJson::decodeTemporaryAccessGrants(*stored)) {
+            setGrants(TemporaryAccess::pruningExpired(std::move(*grants), now()));
+        }
+    }
+    filterController_->refreshStatus();
+}
+
+void AppBlockStore::reinspectOutdatedApplications() {
+    std::vector<BlockedApplication> outdated;
+    for (const auto& application : applications_) {
+        if (!application.auxiliaryCodeIdentities || !application.inspectionVersion ||
+            *application.inspectionVersion != BlockedApplication::currentInspectionVersion) {
+            outdated.push_back(application);
+        }
+    }
+    if (outdated.empty()) {
+        return;
+    }
+    auto inspect = dependencies_.inspect;
+    auto inspections = QtConcurrent::run([inspect, outdated] {
+        std::vector<BlockedApplication> results;
+        for (const auto& application : outdated) {
+            auto result = inspect(std::filesystem::path(application.path), application.id);
+            if (auto* inspected = std::get_if<BlockedApplication>(&result)) {
+                results.push_back(std::move(*inspected));
+            }
+        }
+        return results;
+    });
+    later(std::move(inspections), this, [this](std::vector<BlockedApplication> results) {
+        auto applications = applications_;
+        for (auto& application : applications) {
+            auto replacement =
+                std::find_if(results.begin(), results.end(),
+                             [&](const BlockedApplication& r) { return r.id == application.id; });
+            if (replacement != results.end()) {
+                application = *replacement;
+            }
+        }
+        if (applications == applications_) {
+            return;
+        }
+        setApplications(std::move(applications));
+        saveApplications();
+        synchronizeFilter();
+    });
+}
+
+// MARK: temporary access
+
+bool AppBlockStore::isProtectionActive() const {
+    return isProtectionRequested_ &&
+           filterController_->status().kind() == FilterStatus::Kind::enabled;
+}
+
+void AppBlockStore::allowTemporarily(const BlockedApplication& application, double duration) {
+    if (!isProtectionActive()) {
+        setAlertMessage(
+            QString::fromUtf8(TemporaryAccess::protectionInactiveMessage.data(),
+                              qsizetype(TemporaryAccess::protectionInactiveMessage.size())));
+        return;
+    }
+    setGrants(
+        TemporaryAccess::allowingTemporarily(temporaryAccessGrants_, application, duration, now()));
+    saveGrants();
+    synchronizeFilter();
+}
+
+void AppBlockStore::allowUntilQuit(const BlockedApplication& application) {
+    if (!TemporaryAccess::isRunning(application.bundleIdentifier,
+                                    dependencies_.workspace->runningBundleIdentifiers())) {
+        setAlertMessage(text(TemporaryAccess::notRunningMessage(application)));
+        return;
+    }
+    if (!isProtectionActive()) {
+        setAlertMessage(
+            QString::fromUtf8(TemporaryAccess::protectionInactiveMessage.data(),
+                              qsizetype(TemporaryAccess::protectionInactiveMessage.size())));
+        return;
+    }
+    setGrants(TemporaryAccess::allowingUntilQuit(temporaryAccessGrants_, application, now()));
+    saveGrants();
+    synchronizeFilter();
+}
+
+void AppBlockStore::revokeTemporaryAccess(const Uuid& applicationID) {
+    changeGrants(TemporaryAccess::revoking(temporaryAccessGrants_, applicationID));
+}
+
+void AppBlockStore::pruneExpiredTemporaryAccess() {
+    changeGrants(TemporaryAccess::pruningExpired(temporaryAccessGrants_, now()));
+}
+
+std::optional<TemporaryAccessGrant>
+AppBlockStore::activeTemporaryAccessGrant(const Uuid& applicationID) const {
+    return TemporaryAccess::activeGrant(temporaryAccessGrants_, applicationID, now());
+}
+
+void AppBlockStore::handleTermination(const Workspace::RunningApplication& application) {
+    if (!application.bundleIdentifier) {
+        return;
+    }
+    changeGrants(
+        TemporaryAccess::endingUntilQuit(temporaryAccessGrants_, *application.bundleIdentifier));
+}
+
+void AppBlockStore::changeGrants(std::vector<TemporaryAccessGrant> grants) {
+    if (grants.size() == temporaryAccessGrants_.size()) {
+        return;
+    }
+    setGrants(std::move(grants));
+    saveGrants();
+    synchronizeFilter();
+}
+
+// MARK: activity
+
+void AppBlockStore::persistEnvelopeContents(std::vector<NetworkActivityEvent> events,
+                                            std::vector<DiscoveredNetworkProcess> observations) {
+    Persistence* queue = persistence_.get();
+    queue->enqueue([queue, log = dependencies_.activityLog, events = std::move(events),
+                    observations = std::move(observations)] {
+        log->persistEnvelopeContents(events, observations);
+        queue->toStore([](AppBlockStore& store) {
+            store.refreshActivity();
+            store.refreshDiscoveredProcesses();
+        });
+    });
+}
+
+void AppBlockStore::refreshActivity() {
+    if (activityRefreshRunning_) {
+        return;
+    }
+    activityRefreshRunning_ = true;
+    auto log = dependencies_.activityLog;
+    auto load = QtConcurrent::run([log] { return log->loadEvents(); });
+    later(std::move(load), this, [this](std::vector<NetworkActivityEvent> events) {
+        activityRefreshRunning_ = false;
+        if (events != activityEvents_) {
+            activityEvents_ = std::move(events);
+            emit activityEventsChanged();
+        }
+    });
+}
+
+void AppBlockStore::refreshDiscoveredProcesses() {
+    if (discoveryRefreshRunning_) {
+        return;
+    }
+    discoveryRefreshRunning_ = true;
+    auto log = dependencies_.activityLog;
+    auto load = QtConcurrent::run([log] { return log->loadObservations(); });
+    later(std::move(load), this, [this](std::vector<DiscoveredNetworkProcess> processes) {
+        discoveryRefreshRunning_ = false;
+        applyDiscoveredProcesses(processes);
+    });
+}
+
+void AppBlockStore::applyDiscoveredProcesses(
+    const std::vector<DiscoveredNetworkProcess>& processes) {
+    if (processes != discoveredProcesses_) {
+        discoveredProcesses_ = processes;
+        emit discoveredProcessesChanged();
+    }
+    if (auto learned = HelperLearning::learn(applications_, processes)) {
+        setApplications(std::move(*learned));
+        saveApplications();
+        synchronizeFilter();
+    }
+}
+
+void AppBlockStore::waitForPersistence() {
+    persistence_->queue.waitForDone();
+}
+
+// MARK: helpers
+
+bool AppBlockStore::isTheProgramItself(const BlockedApplication& application) const {
+    const auto& own = dependencies_.ownIdentifier;
+    if (own.isOwnIdentifier(application.bundleIdentifier)) {
+        return true;
+    }
+    const auto identities = application.allCodeIdentities();
+    return std::any_of(identities.begin(), identities.end(), [&](const CodeIdentity& identity) {
+        return own.isOwnIdentifier(identity.signingIdentifier);
+    });
+}
+
+void AppBlockStore::sortApplications(std::vector<BlockedApplication>& applications) const {
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::stable_sort(applications.begin(), applications.end(),
+                     [&](const BlockedApplication& lhs, const BlockedApplication& rhs) {
+                         return collator.compare(text(lhs.name), text(rhs.name)) < 0;
+                     });
+}
+
+void AppBlockStore::setApplications(std::vector<BlockedApplication> applications) {
+    if (applications == applications_) {
+        return;
+    }
+    applications_ = std::move(applications);
+    emit applicationsChanged();
+}
+
+void AppBlockStore::setGrants(std::vector<TemporaryAccessGrant> grants) {
+    if (grants == temporaryAccessGrants_) {
+        return;
+    }
+    temporaryAccessGrants_ = std::move(grants);
+    emit temporaryAccessGrantsChanged();
+}
+
+void AppBlockStore::setProtectionRequestedValue(bool requested) {
+    if (requested == isProtectionRequested_) {
+        return;
+    }
+    isProtectionRequested_ = requested;
+    emit isProtectionRequestedChanged();
+}
+
+void AppBlockStore::setAddingApplication(bool adding) {
+    if (adding == isAddingApplication_) {
+        return;
+    }
+    isAddingApplication_ = adding;
+    emit isAddingApplicationChanged();
+}
+
+void AppBlockStore::writeProtectionRequested(bool requested) {
+    dependencies_.preferences->setValue(protectionRequestedKey, PlistValue(requested));
+}
+
+void AppBlockStore::saveApplications() {
+    Persistence* queue = persistence_.get();
+    queue->enqueue([queue, preferences = dependencies_.preferences, applications = applications_] {
+        preferences->setValue(defaultsKey,
+                              bytes(RecordJson::encodeBlockedApplications(applications)));
+        queue->toStore([](AppBlockStore& store) { store.postMainStateChange(); });
+    });
+}
+
+void AppBlockStore::saveGrants() {
+    // A list that cannot be encoded leaves the stored one as it was.
+    if (auto encoded = RecordJson::encodeTemporaryAccessGrants(temporaryAccessGrants_)) {
+        dependencies_.preferences->setValue(temporaryAccessGrantsKey, bytes(*encoded));
+        postMainStateChange();
+    }
+}
+
+void AppBlockStore::postMainStateChange() {
+    StateChange::post(*dependencies_.preferences, *dependencies_.notifications, "main");
+}
+
+} // namespace zorvane

@@ -1,0 +1,533 @@
+#include "app/store/AppBlockStore.h"
+
+#include "StoreFakes.h"
+#include "StoreFixtures.h"
+#include "app/agent/StateNotificationNames.h"
+#include "platform/linux/PlistPreferences.h"
+#include "shared/RecordJson.h"
+#include "tests/app-filter-control/FilterControlFakes.h"
+#include "tests/qt-support/MemoryPreferences.h"
+#include "tests/support/TemporaryDirectory.h"
+
+#include <QtTest/QTest>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <map>
+#include <thread>
+
+namespace zorvane {
+namespace {
+
+using fixtures::application;
+using fixtures::start;
+using testing::FakeNotifications;
+using testing::FakeWorkspace;
+
+Date at(double seconds) {
+    return Date{start.secondsSinceReferenceDate + seconds};
+}
+
+PlistValue dataValue(const std::string& text) {
+    return PlistData(text.begin(), text.end());
+}
+
+std::string storedText(const Preferences& preferences, const std::string& key) {
+    auto value = preferences.value(key);
+    if (!value || !value->data()) {
+        return {};
+    }
+    return std::string(value->data()->begin(), value->data()->end());
+}
+
+TemporaryAccessGrant grantFor(const BlockedApplication& app, Date expiresAt,
+                              TemporaryAccessGrant::Mode mode) {
+    TemporaryAccessGrant grant;
+    grant.applicationID = app.id;
+    grant.applicationName = app.name;
+    grant.applicationBundleIdentifier = app.bundleIdentifier;
+    grant.codeIdentityKeys = {app.primaryCodeIdentity().key()};
+    grant.applicationPath = app.path;
+    grant.expiresAt = expiresAt;
+    grant.mode = mode;
+    return grant;
+}
+
+// One store on fakes: the filter controller is the real one, over an in-memory filter manager
+// and activator.
+class StoreTest : public ::testing::Test {
+protected:
+    std::shared_ptr<Preferences> preferences = std::make_shared<testing::MemoryPreferences>();
+    std::shared_ptr<FakeNotifications> notifications = std::make_shared<FakeNotifications>();
+    std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
+    std::shared_ptr<testing::FakeFilterManager> manager =
+        std::make_shared<testing::FakeFilterManager>();
+    std::shared_ptr<testing::FakeActivator> activator = std::make_shared<testing::FakeActivator>();
+    std::shared_ptr<testing::FakeMainBundle> bundle = std::make_shared<testing::FakeMainBundle>();
+    std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>(start);
+    TemporaryDirectory container;
+    // Inspection results by bundle path.
+    std::map<std::string, ApplicationInspector::Result> inspections;
+    std::mutex inspectionMutex;
+    AppBlockStore::EventReceiverHooks receiverHooks;
+    std::chrono::milliseconds tickInterval{5000};
+    std::unique_ptr<AppBlockStore> store;
+
+    void storeApplications(const std::vector<BlockedApplication>& applications) {
+        preferences->setValue(AppBlockStore::defaultsKey,
+                              dataValue(RecordJson::encodeBlockedApplications(applications)));
+    }
+    void storeGrants(const std::vector<TemporaryAccessGrant>& grants) {
+        preferences->setValue(AppBlockStore::temporaryAccessGrantsKey,
+                              dataValue(*RecordJson::encodeTemporaryAccessGrants(grants)));
+    }
+    void enableFilter() {
+        FilterConfiguration configuration;
+        configuration.enabled = true;
+        manager->stored = configuration;
+    }
+
+    void startStore() {
+        AppBlockStore::Dependencies dependencies;
+        dependencies.preferences = preferences;
+        dependencies.notifications = notifications;
+        dependencies.workspace = workspace;
+        dependencies.filterController = new FilterController(FilterController::Dependencies{
+            manager, activator, bundle, {}, clock, std::make_shared<testing::ManualScheduler>()});
+        dependencies.clock = clock;
+        dependencies.eventReceiver = receiverHooks;
+        dependencies.tickInterval = tickInterval;
+        dependencies.inspect = [this](const std::filesystem::path& path, const Uuid& id) {
+            std::lock_guard lock(inspectionMutex);
+            auto it = inspections.find(path.string());
+            if (it == inspections.end()) {
+                return ApplicationInspector::Result(ApplicationInspectionError::notAnApplication);
+            }
+            auto result = it->second;
+            if (auto* app = std::get_if<BlockedApplication>(&result)) {
+                app->id = id;
+            }
+            return result;
+        };
+        dependencies.activityLog = std::make_shared<ActivityLog>(container.path(), clock);
+        dependencies.ownIdentifier = OwnIdentifier(std::string("dev.quillmoor.Zorvane"));
+        store = std::make_unique<AppBlockStore>(std::move(dependencies));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return store->hasLoadedApplications(); }, 5000));
+        testing::settle();
+    }
+
+    void add(const BlockedApplication& app) {
+        {
+            std::lock_guard lock(inspectionMutex);
+            inspections.insert_or_assign(app.path, app);
+        }
+        store->addApplication(std::filesystem::path(app.path));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !store->isAddingApplication(); }, 5000));
+        store->waitForPersistence();
+        testing::settle();
+    }
+
+    std::vector<BlockedApplication> storedApplications() {
+        store->waitForPersistence();
+        return RecordJson::decodeBlockedApplications(
+                   storedText(*preferences, AppBlockStore::defaultsKey))
+            .value_or(std::vector<BlockedApplication>{});
+    }
+    std::optional<bool> storedWish() {
+        auto value = preferences->value(AppBlockStore::protectionRequestedKey);
+        return value && value->boolean() ? std::optional<bool>(*value->boolean()) : std::nullopt;
+    }
+};
+
+TEST_F(StoreTest, AddingSortsByNameTurnsProtectionOnAndRefusesSelfAndDuplicates) {
+    preferences->setValue(AppBlockStore::protectionRequestedKey, PlistValue(false));
+    startStore();
+    EXPECT_FALSE(store->isProtectionRequested());
+
+    add(application("zeta", "com.example.zeta"));
+    add(application("Alpha", "com.example.alpha"));
+    add(application("beta", "com.example.beta"));
+    ASSERT_EQ(store->applications().size(), 3u);
+    EXPECT_EQ(store->applications()[0].name, "Alpha");
+    EXPECT_EQ(store->applications()[1].name, "beta");
+    EXPECT_EQ(store->applications()[2].name, "zeta");
+    EXPECT_EQ(storedApplications(), store->applications());
+    EXPECT_TRUE(store->isProtectionRequested());
+    EXPECT_EQ(storedWish(), true);
+    EXPECT_FALSE(activator->submitted.empty()); // activation asked for
+
+    // Same signing identifier at another path: the listed entry's name.
+    auto duplicate = application("Other", "com.example.beta");
+    duplicate.path = "/Elsewhere/Other.app";
+    add(duplicate);
+    EXPECT_EQ(store->alertMessage(), QString("beta is already on the list."));
+    EXPECT_EQ(store->applications().size(), 3u);
+
+    store->setAlertMessage(std::nullopt);
+    add(application("Zorvane", "dev.quillmoor.Zorvane"));
+    EXPECT_EQ(store->alertMessage(), QString("Zorvane cannot block itself."));
+    store->setAlertMessage(std::nullopt);
+    add(application("Helper", "dev.quillmoor.Zorvane.Helper"));
+    EXPECT_EQ(store->alertMessage(), QString("Zorvane cannot block itself."));
+    store->setAlertMessage(std::nullopt);
+    auto carrier = application("Carrier", "com.example.carrier", "TEAM123456",
+                               {CodeIdentity{"dev.quillmoor.Zorvane.agent", "TEAM123456"}});
+    add(carrier);
+    EXPECT_EQ(store->alertMessage(), QString("Zorvane cannot block itself."));
+    store->setAlertMessage(std::nullopt);
+    add(application("ZorvaneX", "dev.quillmoor.ZorvaneX"));
+    EXPECT_FALSE(store->alertMessage());
+    EXPECT_EQ(store->applications().size(), 4u);
+
+    // An inspection failure shows its description and changes nothing.
+    store->addApplication(std::filesystem::path("/nowhere/Nothing"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !store->isAddingApplication(); }, 5000));
+    EXPECT_EQ(store->alertMessage(), QString("Drop an application with the .app extension."));
+    EXPECT_EQ(store->applications().size(), 4u);
+}
+
+TEST_F(StoreTest, ADropDuringAnAddIsIgnored) {
+    startStore();
+    auto first = application("First", "com.example.first");
+    auto second = application("Second", "com.example.second");
+    inspections.insert_or_assign(first.path, first);
+    inspections.insert_or_assign(second.path, second);
+    store->addApplication(std::filesystem::path(first.path));
+    store->addApplication(std::filesystem::path(second.path));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !store->isAddingApplication(); }, 5000));
+    testing::settle();
+    ASSERT_EQ(store->applications().size(), 1u);
+    EXPECT_EQ(store->applications()[0].name, "First");
+}
+
+TEST_F(StoreTest, FirstStatusDecidesTheWishOnlyWhenNothingIsStored) {
+    // Enabled filter: true.
+    enableFilter();
+    startStore();
+    EXPECT_EQ(storedWish(), true);
+    EXPECT_TRUE(store->isProtectionRequested());
+    const auto posts = notifications->mainPosts();
+    EXPECT_GT(posts, 0);
+
+    // Once stored, later statuses, repeated ones included, change nothing.
+    manager->stored.reset();
+    store->filterController().refreshStatus();
+    testing::settle();
+    EXPECT_EQ(store->filterStatus(), FilterStatus::inactive());
+    EXPECT_EQ(storedWish(), true);
+    EXPECT_TRUE(store->isProtectionRequested());
+}
+
+TEST_F(StoreTest, InactiveFilterDecidesByWhetherTheListIsEmpty) {
+    startStore();
+    EXPECT_EQ(storedWish(), false);
+    EXPECT_FALSE(store->isProtectionRequested());
+
+    store.reset();
+    preferences->removeValue(AppBlockStore::protectionRequestedKey);
+    storeApplications({application("Alpha", "com.example.alpha")});
+    startStore();
+    EXPECT_EQ(storedWish(), true);
+    EXPECT_TRUE(store->isProtectionRequested());
+    // Loaded, wish true, filter not enabled: activation requested.
+    EXPECT_FALSE(activator->submitted.empty());
+}
+
+TEST_F(StoreTest, OtherStatusesStoreNoWish) {
+    startStore();
+    preferences->removeValue(AppBlockStore::protectionRequestedKey);
+
+    bundle->inApplications = false;
+    store->filterController().refreshStatus();
+    testing::settle();
+    EXPECT_EQ(store->filterStatus(), FilterStatus::installationRequired());
+    EXPECT_FALSE(storedWish());
+    store->explainProtectionUnavailable();
+    EXPECT_EQ(store->alertMessage(), QString(AppBlockStore::moveToApplicationsMessage));
+
+    bundle->inApplications = true;
+    manager->loadError = SystemError{SystemError::filterErrorDomain,
+                                     SystemError::filterConfigurationPermissionDenied, "denied"};
+    store->filterController().refreshStatus();
+    testing::settle();
+    EXPECT_EQ(store->filterStatus(), FilterStatus::awaitingApproval());
+    EXPECT_FALSE(storedWish());
+
+    manager->loadError = SystemError{"Other", 99, "broken"};
+    store->filterController().refreshStatus();
+    testing::settle();
+    EXPECT_EQ(store->filterStatus().kind(), FilterStatus::Kind::failed);
+    EXPECT_FALSE(storedWish());
+
+    manager->loadError.reset();
+    store->filterController().activate({});
+    testing::settle();
+    EXPECT_EQ(store->filterStatus(), FilterStatus::activating());
+    EXPECT_FALSE(storedWish());
+}
+
+TEST_F(StoreTest, StartUpDropsSelfEntriesAndStaleGrantsAndWritesThemBack) {
+    auto alpha = application("Alpha", "com.example.alpha");
+    auto beta = application("Beta", "com.example.beta");
+    auto self = application("Zorvane", "dev.quillmoor.Zorvane");
+    storeApplications({alpha, self, beta});
+    auto running = grantFor(alpha, at(3600), TemporaryAccessGrant::Mode::untilQuit);
+    auto quit = grantFor(beta, at(3600), TemporaryAccessGrant::Mode::untilQuit);
+    auto expired = grantFor(beta, at(-1), TemporaryAccessGrant::Mode::timed);
+    auto timed = grantFor(beta, at(60), TemporaryAccessGrant::Mode::timed);
+    storeGrants({running, quit, expired, timed});
+    workspace->run("com.example.alpha");
+
+    startStore();
+    EXPECT_EQ(store->applications(), (std::vector<BlockedApplication>{alpha, beta}));
+    EXPECT_EQ(storedApplications(), store->applications());
+    EXPECT_EQ(store->temporaryAccessGrants(), (std::vector<TemporaryAccessGrant>{running, timed}));
+    EXPECT_EQ(RecordJson::decodeTemporaryAccessGrants(
+                  storedText(*preferences, AppBlockStore::temporaryAccessGrantsKey)),
+              store->temporaryAccessGrants());
+
+    // The until-quit grant lasts while its application runs.
+    workspace->terminate("com.example.beta");
+    EXPECT_EQ(store->temporaryAccessGrants().size(), 2u);
+    workspace->terminate("com.example.alpha");
+    EXPECT_EQ(store->temporaryAccessGrants(), (std::vector<TemporaryAccessGrant>{timed}));
+}
+
+TEST_F(StoreTest, TemporaryAccessNeedsActiveProtectionAndEndsOnTime) {
+    auto alpha = application("Alpha", "com.example.alpha");
+    storeApplications({alpha});
+    startStore(); // inactive filter with a listed application: wish true, activation asked
+    store->allowTemporarily(alpha, 300);
+    EXPECT_EQ(store->alertMessage(),
+              QString("Turn on protection before allowing an app temporarily."));
+    EXPECT_TRUE(store->temporaryAccessGrants().empty());
+
+    store->allowUntilQuit(alpha);
+    EXPECT_EQ(store->alertMessage(),
+              QString("Open Alpha first, then choose Allow Until App Quits."));
+
+    enableFilter();
+    store->filterController().refreshStatus();
+    testing::settle();
+    ASSERT_TRUE(store->isProtectionActive());
+    const auto savesBefore = manager->saves.size();
+    store->allowTemporarily(alpha, 3600);
+    store->allowTemporarily(alpha, 300);
+    testing::settle();
+    ASSERT_EQ(store->temporaryAccessGrants().size(), 1u);
+    EXPECT_EQ(store->activeTemporaryAccessGrant(alpha.id)->expiresAt, at(300));
+    EXPECT_GT(manager->saves.size(), savesBefore); // rules pushed
+
+    clock->advance(300);
+    store->pruneExpiredTemporaryAccess();
+    EXPECT_TRUE(store->temporaryAccessGrants().empty());
+    EXPECT_EQ(RecordJson::decodeTemporaryAccessGrants(
+                  storedText(*preferences, AppBlockStore::temporaryAccessGrantsKey)),
+              std::vector<TemporaryAccessGrant>{});
+}
+
+TEST_F(StoreTest, RemovingRevokesGrantsAndUpdatesRulesButKeepsTheWish) {
+    auto alpha = application("Alpha", "com.example.alpha");
+    auto beta = application("Beta", "com.example.beta");
+    storeApplications({alpha, beta});
+    storeGrants({grantFor(alpha, at(600), TemporaryAccessGrant::Mode::timed),
+                 grantFor(beta, at(600), TemporaryAccessGrant::Mode::timed)});
+    enableFilter();
+    startStore();
+    ASSERT_EQ(store->temporaryAccessGrants().size(), 2u);
+
+    store->removeApplication(alpha.id);
+    testing::settle();
+    EXPECT_EQ(store->applications(), std::vector<BlockedApplication>{beta});
+    ASSERT_EQ(store->temporaryAccessGrants().size(), 1u);
+    EXPECT_EQ(store->temporaryAccessGrants()[0].applicationID, beta.id);
+    EXPECT_EQ(storedApplications(), std::vector<BlockedApplication>{beta});
+    EXPECT_EQ(store->filterController().pendingRules().blockedApplicationPaths,
+              std::vector<std::string>{beta.path});
+    EXPECT_EQ(store->filterController().pendingRules().temporarilyAllowedApplicationPaths.count(
+                  alpha.path),
+              0u);
+    EXPECT_TRUE(store->isProtectionRequested());
+    EXPECT_EQ(storedWish(), true);
+}
+
+TEST_F(StoreTest, AnEnvelopePersistedIsVisibleInActivityAndTeachesHelpers) {
+    auto alpha = application("Alpha", "com.example.alpha");
+    storeApplications({alpha});
+    startStore();
+    EXPECT_TRUE(store->activityEvents().empty());
+
+    auto helper = fixtures::observation("com.example.alpha.helper", "TEAM123456", start);
+    helper.sourceApplicationIdentifier = "com.example.alpha";
+    helper.sourceApplicationTeamIdentifier = "TEAM123456";
+    store->persistEnvelopeContents({fixtures::event("com.example.alpha", "TEAM123456", start, 3)},
+                                   {helper});
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !store->activityEvents().empty() && !store->discoveredProcesses().empty(); },
+        5000));
+    EXPECT_EQ(store->activityEvents()[0].blockedConnectionCount, 3);
+    EXPECT_EQ(store->activityQueries().blockedAttemptCount(store->applications()[0]), 3);
+    ASSERT_TRUE(store->applications()[0].auxiliaryCodeIdentities);
+    EXPECT_EQ(store->applications()[0].auxiliaryCodeIdentities->size(), 1u);
+    EXPECT_EQ(storedApplications(), store->applications());
+}
+
+TEST_F(StoreTest, ReloadingSharedStateFollowsTheAgentsWrites) {
+    auto alpha = application("Alpha", "com.example.alpha");
+    storeApplications({alpha});
+    startStore();
+    const auto posts = notifications->mainPosts();
+    store->setStatusBarIconEnabled(false);
+    store->setStatusBarIconEnabled(false); // unchanged: nothing written or posted
+    EXPECT_EQ(notifications->mainPosts(), posts + 1);
+    EXPECT_EQ(preferences->value(AppBlockStore::statusBarIconEnabledKey), PlistValue(false));
+    store->setStatusBarIconEnabled(true);
+    EXPECT_TRUE(store->isStatusBarIconEnabled());
+
+    // The agent's writes.
+    preferences->setValue(AppBlockStore::statusBarIconEnabledKey, PlistValue(false));
+    preferences->setValue(AppBlockStore::protectionRequestedKey, PlistValue(false));
+    storeGrants({grantFor(alpha, at(60), TemporaryAccessGrant::Mode::timed),
+                 grantFor(alpha, at(-60), TemporaryAccessGrant::Mode::timed)});
+    notifications->observers.at(StateNotificationNames::agentStateDidChange)();
+    testing::settle();
+    EXPECT_FALSE(store->isStatusBarIconEnabled());
+    EXPECT_FALSE(store->isProtectionRequested());
+    ASSERT_EQ(store->temporaryAccessGrants().size(), 1u);
+    EXPECT_EQ(store->temporaryAccessGrants()[0].expiresAt, at(60));
+
+    // An undecodable grant list leaves the grants as they are.
+    preferences->setValue(AppBlockStore::temporaryAccessGrantsKey, dataValue("[{"));
+    store->reloadSharedState();
+    EXPECT_EQ(store->temporaryAccessGrants().size(), 1u);
+}
+
+TEST_F(StoreTest, OutdatedEntriesAreReinspectedKeepingTheirId) {
+    auto old = application("Alpha", "com.example.alpha");
+    old.inspectionVersion = 4;
+    auto fresh = old;
+    fresh.inspectionVersion = 5;
+    fresh.auxiliaryCodeIdentities =
+        std::vector<CodeIdentity>{{"com.example.alpha.xpc", "TEAM123456"}};
+    inspections.insert_or_assign(old.path, fresh);
+    storeApplications({old});
+    startStore();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return store->applications()[0].inspectionVersion == 5; }, 5000));
+    EXPECT_EQ(store->applications()[0], fresh);
+    EXPECT_EQ(storedApplications(), std::vector<BlockedApplication>{fresh});
+}
+
+TEST_F(StoreTest, ReceiverHandlersHopFromTheirOwnThread) {
+    std::function<void()> onReady;
+    std::function<void(FilterEventEnvelope)> onEnvelope;
+    receiverHooks.start = [&](std::function<void()> ready,
+                              std::function<void(FilterEventEnvelope)> envelope) {
+        onReady = std::move(ready);
+        onEnvelope = std::move(envelope);
+    };
+    auto alpha = application("Alpha", "com.example.alpha");
+    storeApplications({alpha});
+    preferences->setValue(AppBlockStore::protectionRequestedKey, PlistValue(true));
+    enableFilter();
+    startStore();
+    ASSERT_TRUE(onReady && onEnvelope);
+    ASSERT_FALSE(activator->submitted.empty());
+    activator->finish(SystemExtensionRequestResult::completed);
+    testing::settle();
+    ASSERT_EQ(store->filterStatus(), FilterStatus::enabled());
+
+    const auto saves = manager->saves.size();
+    FilterEventEnvelope envelope;
+    envelope.activityEvents = {fixtures::event("com.example.alpha", "TEAM123456", start, 2)};
+    std::thread receiver([&] {
+        onEnvelope(envelope);
+        onReady();
+    });
+    receiver.join();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !store->activityEvents().empty(); }, 5000));
+    EXPECT_EQ(store->activityEvents()[0].blockedConnectionCount, 2);
+    testing::settle();
+    EXPECT_GT(manager->saves.size(), saves); // the ready handler pushed the rules
+
+    // The receiver outlives the store: what it hands over afterwards goes nowhere.
+    store.reset();
+    std::thread late([&] {
+        onEnvelope(envelope);
+        onReady();
+    });
+    late.join();
+    testing::settle();
+    EXPECT_EQ(ActivityLog(container.path(), clock).loadEvents().at(0).blockedConnectionCount, 2);
+}
+
+TEST_F(StoreTest, TheTimerPrunesExpiredGrantsAndBecomingActiveRetriesAnApproval) {
+    auto alpha = application("Alpha", "com.example.alpha");
+    storeApplications({alpha});
+    storeGrants({grantFor(alpha, at(60), TemporaryAccessGrant::Mode::timed)});
+    preferences->setValue(AppBlockStore::protectionRequestedKey, PlistValue(false));
+    tickInterval = std::chrono::milliseconds(10);
+    startStore();
+    ASSERT_EQ(store->temporaryAccessGrants().size(), 1u);
+    clock->advance(60);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return store->temporaryAccessGrants().empty(); }, 5000));
+
+    // Waiting for the user's approval: becoming active asks again.
+    manager->loadError = SystemError{SystemError::filterErrorDomain,
+                                     SystemError::filterConfigurationPermissionDenied, "denied"};
+    store->filterController().refreshStatus();
+    testing::settle();
+    ASSERT_EQ(store->filterStatus(), FilterStatus::awaitingApproval());
+    const auto submitted = activator->submitted.size();
+    manager->loadError.reset();
+    store->handleBecameActive();
+    testing::settle();
+    EXPECT_EQ(activator->submitted.size(), submitted + 1);
+}
+
+// The list is written through the real preferences file: readers always find a whole list,
+// the previous one or the new one, never a torn file.
+TEST(AppBlockStorePreferencesTest, PreviousListStaysReadableWhileSaving) {
+    TemporaryDirectory directory;
+    const auto file = directory.path() / "preferences.plist";
+    auto writer = std::make_shared<PlistPreferences>(file);
+    std::vector<BlockedApplication> small{application("Alpha", "com.example.alpha")};
+    std::vector<BlockedApplication> large;
+    for (int i = 0; i < 200; ++i) {
+        large.push_back(
+            application("App" + std::to_string(i), "com.example.a" + std::to_string(i)));
+    }
+    writer->setValue(AppBlockStore::defaultsKey,
+                     dataValue(RecordJson::encodeBlockedApplications(small)));
+    ASSERT_TRUE(writer->synchronize());
+
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0};
+    std::atomic<int> reads{0};
+    std::thread reader([&] {
+        while (!done.load()) {
+            PlistPreferences fresh(file);
+            fresh.synchronize();
+            auto list = RecordJson::decodeBlockedApplications(
+                storedText(fresh, AppBlockStore::defaultsKey));
+            if (!list || (list->size() != small.size() && list->size() != large.size())) {
+                ++torn;
+            }
+            ++reads;
+        }
+    });
+    for (int round = 0; round < 50; ++round) {
+        writer->setValue(
+            AppBlockStore::defaultsKey,
+            dataValue(RecordJson::encodeBlockedApplications(round % 2 ? small : large)));
+        ASSERT_TRUE(writer->synchronize());
+    }
+    while (reads.load() < 10) {
+        std::this_thread::yield();
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(torn.load(), 0);
+}
+
+} // namespace
+} // namespace zorvane

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "app/agent/StateNotificationNames.h"
+#include "platform/StateNotifications.h"
+#include "platform/Workspace.h"
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zorvane::testing {
+
+// Running applications that the test starts and ends.
+class FakeWorkspace final : public Workspace {
+public:
+    std::vector<RunningApplication> running;
+    TerminationHandler handler;
+
+    std::vector<RunningApplication> runningApplications() const override { return running; }
+    void setTerminationHandler(TerminationHandler h) override { handler = std::move(h); }
+    bool openURL(const std::string&) override { return false; }
+    std::optional<std::vector<std::uint8_t>>
+    iconForFile(const std::filesystem::path&) const override {
+        return std::nullopt;
+    }
+
+    void run(const std::string& bundleIdentifier) {
+        RunningApplication app;
+        app.bundleIdentifier = bundleIdentifier;
+        running.push_back(app);
+    }
+    void terminate(const std::string& bundleIdentifier) {
+        std::erase_if(running, [&](const RunningApplication& a) {
+            return a.bundleIdentifier == bundleIdentifier;
+        });
+        RunningApplication app;
+        app.bundleIdentifier = bundleIdentifier;
+        handler(app);
+    }
+};
+
+// Notifications that stay in the process: posts are recorded, observers called by the test.
+class FakeNotifications final : public StateNotifications {
+public:
+    std::vector<std::string> posted;
+    std::map<std::string, std::function<void()>> observers;
+
+    void post(const std::string& name) override { posted.push_back(name); }
+    std::unique_ptr<Registration> observe(const std::string& name,
+                                          std::function<void()> handler) override {
+        observers[name] = std::move(handler);
+        return std::make_unique<Registration>();
+    }
+    long mainPosts() const {
+        return std::count(posted.begin(), posted.end(),
+                          std::string(StateNotificationNames::mainStateDidChange));
+    }
+};
+
+} // namespace zorvane::testing
