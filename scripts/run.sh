@@ -28,7 +28,7 @@ for _ in $(seq 50); do
 done
 
 "$system" status
-echo "\$ zorvane-system flow --app /Applications/Example.app --host example.com --port 443"
-"$system" flow --app /Applications/Example.app --host example.com --port 443
+echo "\$ zorvane-system flow --app $app --host example.com --port 443"
+"$system" flow --app "$app" --host example.com --port 443
 echo "\$ zorvane-system inspect $app"
 "$system" inspect "$app" || true
