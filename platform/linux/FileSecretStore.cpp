@@ -1,5 +1,7 @@
 #include "FileSecretStore.h"
 
+#include "platform/linux/XdgDirectories.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -141,14 +143,8 @@ std::filesystem::path FileSecretStore::defaultDirectory() {
         explicitDirectory && *explicitDirectory) {
         return explicitDirectory;
     }
-    std::filesystem::path config;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') {
-        config = xdg;
-    } else if (const char* home = std::getenv("HOME"); home && *home) {
-        config = std::filesystem::path(home) / ".config";
-    } else {
-        config = std::filesystem::temp_directory_path();
-    }
+    const std::filesystem::path config =
+        XdgDirectories::configHome().value_or(std::filesystem::temp_directory_path());
     return config / "zorvane";
 }
 

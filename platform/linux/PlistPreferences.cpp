@@ -1,6 +1,7 @@
 #include "PlistPreferences.h"
 
 #include "platform/linux/LockedFile.h"
+#include "platform/linux/XdgDirectories.h"
 #include "shared/PlistCodec.h"
 #include "zorvane/BuildInfo.h"
 
@@ -103,14 +104,8 @@ std::filesystem::path PlistPreferences::defaultFile() {
         explicitFile && *explicitFile) {
         return explicitFile;
     }
-    std::filesystem::path config;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') {
-        config = xdg;
-    } else if (const char* home = std::getenv("HOME"); home && *home) {
-        config = std::filesystem::path(home) / ".config";
-    } else {
-        config = std::filesystem::temp_directory_path();
-    }
+    const std::filesystem::path config =
+        XdgDirectories::configHome().value_or(std::filesystem::temp_directory_path());
     return config / "zorvane" / (std::string(build_info::bundleIdentifier) + ".plist");
 }
 

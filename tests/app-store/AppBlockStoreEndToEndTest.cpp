@@ -40,11 +40,11 @@ template <typename Condition> bool eventually(Condition condition) {
 class BlockStoreEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto spec = MachOBuilder::signedExecutable("com.example.blocked", "TEAM123456");
-        spec.signature->entitlements =
+        auto sliceSpec = MachOBuilder::signedExecutable("com.example.blocked", "TEAM123456");
+        sliceSpec.signature->entitlements =
             PlistDictionary{{"com.apple.developer.team-identifier", "TEAM123456"}};
         BundleBuilder::application(blockedBundle, "com.example.blocked",
-                                   MachOBuilder::thin(spec).bytes());
+                                   MachOBuilder::thin(sliceSpec).bytes());
     }
 
     void TearDown() override {
