@@ -5,10 +5,12 @@
 #include "app/agent/StateNotificationNames.h"
 #include "app/store/ApplicationIconRenderer.h"
 #include "app/store/HelperLearning.h"
+#include "app/store/LocalFilterEventReceiver.h"
 #include "app/store/RuleSet.h"
 #include "app/store/TemporaryAccess.h"
 #include "app/update/UpdateController.h"
 #include "app/update/UpdateNotificationController.h"
+#include "platform/SecretStore.h"
 #include "platform/linux/DBusStateNotifications.h"
 #include "platform/linux/FreedesktopNotificationCenter.h"
 #include "platform/linux/LinuxFilterManager.h"
@@ -186,10 +188,40 @@ AppBlockStore::~AppBlockStore() {
     persistence_->queue.waitForDone();
 }
 
+namespace {
+
+// The receiver and the keychain it reads its token from, kept alive together by the hooks the
+// store holds for its whole life.
+struct StandardEventReceiver {
+    explicit StandardEventReceiver(std::shared_ptr<Preferences> preferences)
+        : secrets(SecretStore::standard()), receiver(std::move(preferences), *secrets) {}
+
+    std::unique_ptr<SecretStore> secrets;
+    LocalFilterEventReceiver receiver;
+};
+
+AppBlockStore::EventReceiverHooks standardEventReceiver(std::shared_ptr<Preferences> preferences) {
+    auto shared = std::make_shared<StandardEventReceiver>(std::move(preferences));
+    AppBlockStore::EventReceiverHooks hooks;
+    hooks.start = [shared](std::function<void()> onReady,
+                           std::function<void(FilterEventEnvelope)> onEnvelope) {
+        auto& receiver = shared->receiver;
+        const auto port = receiver.preferredPort();
+        receiver.start(port, port.has_value(), std::move(onReady), std::move(onEnvelope));
+    };
+    hooks.channel = [shared] { return shared->receiver.channel(); };
+    return hooks;
+}
+
+} // namespace
+
 std::unique_ptr<AppBlockStore> AppBlockStore::makeStandard(EventReceiverHooks eventReceiver,
                                                            QObject* parent) {
     auto preferences = Preferences::standard();
     auto mainBundle = LinuxMainBundle::current();
+    if (!eventReceiver.start) {
+        eventReceiver = standardEventReceiver(preferences);
+    }
     std::shared_ptr<SystemExtensionActivator> activator = LinuxSystemExtensionActivator::standard();
 
     Dependencies dependencies;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "shared/EventChannel.h"
 #include "app/filter-control/FilterController.h"
 #include "app/filter-control/FilterRules.h"
 #include "app/filter-control/FilterStatus.h"
@@ -13,6 +12,7 @@
 #include "shared/BlockedApplication.h"
 #include "shared/Clock.h"
 #include "shared/DiscoveredNetworkProcess.h"
+#include "shared/EventChannel.h"
 #include "shared/FilterEventEnvelope.h"
 #include "shared/NetworkActivityEvent.h"
 #include "shared/OwnIdentifier.h"
@@ -116,7 +116,8 @@ public:
     explicit AppBlockStore(Dependencies dependencies, QObject* parent = nullptr);
     ~AppBlockStore() override;
 
-    // The store of the window process on this platform's services.
+    // The store of the window process on this platform's services; without receiver hooks it
+    // gets the real event receiver, whose token lives in the keychain.
     static std::unique_ptr<AppBlockStore> makeStandard(EventReceiverHooks eventReceiver = {},
                                                        QObject* parent = nullptr);
 
