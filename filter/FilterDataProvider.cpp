@@ -49,10 +49,14 @@ FilterDataProvider::~FilterDataProvider() = default;
 
 void FilterDataProvider::setVendorConfiguration(
     std::shared_ptr<const PlistDictionary> vendorConfiguration) {
-    // Derived before publishing, so that no decision ever waits for the derivation.
-    ruleSet_.store(
-        FilterRuleSet::derive(std::move(vendorConfiguration), ownIdentifier_, currentDirectory()),
-        std::memory_order_release);
+    // Derived before publishing, so that no decision ever waits for the derivation; the old rule
+    // set is released outside the lock.
+    std::shared_ptr<const FilterRuleSet> rules =
+        FilterRuleSet::derive(std::move(vendorConfiguration), ownIdentifier_, currentDirectory());
+    {
+        std::lock_guard lock(ruleSetLock_);
+        ruleSet_.swap(rules);
+    }
 }
 
 std::shared_ptr<const PlistDictionary> FilterDataProvider::vendorConfiguration() const {
@@ -60,7 +64,8 @@ std::shared_ptr<const PlistDictionary> FilterDataProvider::vendorConfiguration()
 }
 
 std::shared_ptr<const FilterRuleSet> FilterDataProvider::ruleSet() const {
-    return ruleSet_.load(std::memory_order_acquire);
+    std::lock_guard lock(ruleSetLock_);
+    return ruleSet_;
 }
 
 void FilterDataProvider::startFilter(

@@ -11,7 +11,6 @@
 #include "shared/PlistValue.h"
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -148,7 +147,10 @@ private:
 
     Dependencies dependencies_;
     const OwnIdentifier ownIdentifier_;
-    std::atomic<std::shared_ptr<const FilterRuleSet>> ruleSet_;
+    // Guards only the swap and the copy of the pointer. (libstdc++'s atomic<shared_ptr> hides
+    // its lock from ThreadSanitizer, which then reports every configuration change as a race.)
+    mutable std::mutex ruleSetLock_;
+    std::shared_ptr<const FilterRuleSet> ruleSet_;
 
     mutable std::mutex identityCacheLock;
     std::unordered_map<TokenBytes, ResolvedIdentityPointer, TokenBytesHash> identityCache;

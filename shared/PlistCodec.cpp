@@ -47,10 +47,11 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
         return PlistValue(value);
     }
     case PLIST_STRING: {
-        char* raw = nullptr;
-        plist_get_string_val(node, &raw);
-        std::unique_ptr<char, CFree> owned(raw);
-        return PlistValue(std::string(raw ? raw : ""));
+        // plist_get_string_val asserts that the text holds no NUL, which a binary property
+        // list can contain; the pointer form reads the stored length instead.
+        std::uint64_t length = 0;
+        const char* raw = plist_get_string_ptr(node, &length);
+        return PlistValue(raw ? std::string(raw, static_cast<std::size_t>(length)) : std::string());
     }
     case PLIST_DATA: {
         char* raw = nullptr;
@@ -153,10 +154,69 @@ plist_t toNode(const PlistValue& value) {
     return plist_new_string("");
 }
 
+std::uint64_t bigEndian(std::span<const std::uint8_t> bytes, std::uint64_t offset,
+                        std::uint64_t width) {
+    std::uint64_t value = 0;
+    for (std::uint64_t i = 0; i < width; ++i) {
+        value = (value << 8) | bytes[offset + i];
+    }
+    return value;
+}
+
+// Whether a binary property list holds a UTF-16 text with U+0000 in it. libplist keeps such a
+// text with a length beyond its first NUL and then fails an assertion (aborting the process) when
+// it hands the text out as a key, so such documents are refused before libplist sees them.
+// Anything malformed here is left for libplist to reject.
+bool hasUtf16TextWithNul(std::span<const std::uint8_t> bytes) {
+    constexpr std::string_view magic = "bplist";
+    constexpr std::uint64_t trailerSize = 32;
+    const std::uint64_t size = bytes.size();
+    if (size < magic.size() + trailerSize ||
+        !std::equal(magic.begin(), magic.end(), bytes.begin())) {
+        return false;
+    }
+    const std::uint64_t trailer = size - trailerSize;
+    const std::uint64_t offsetSize = bytes[trailer + 6];
+    const std::uint64_t objectCount = bigEndian(bytes, trailer + 8, 8);
+    const std::uint64_t tableOffset = bigEndian(bytes, trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || tableOffset >= trailer ||
+        objectCount > (trailer - tableOffset) / offsetSize) {
+        return false;
+    }
+    for (std::uint64_t i = 0; i < objectCount; ++i) {
+        const std::uint64_t object = bigEndian(bytes, tableOffset + i * offsetSize, offsetSize);
+        if (object >= trailer || (bytes[object] >> 4) != 0x6) {
+            continue;
+        }
+        std::uint64_t count = bytes[object] & 0x0F;
+        std::uint64_t text = object + 1;
+        if (count == 0x0F) {
+            // The length follows as an integer object: marker 0x1N, then 2^N big-endian bytes.
+            if (text >= trailer || (bytes[text] >> 4) != 0x1 || (bytes[text] & 0x0F) > 3) {
+                continue;
+            }
+            const std::uint64_t width = std::uint64_t{1} << (bytes[text] & 0x0F);
+            if (text + 1 + width > trailer) {
+                continue;
+            }
+            count = bigEndian(bytes, text + 1, width);
+            text += 1 + width;
+        }
+        const std::uint64_t units = std::min(count, (trailer - std::min(text, trailer)) / 2);
+        for (std::uint64_t unit = 0; unit < units; ++unit) {
+            if (bytes[text + 2 * unit] == 0 && bytes[text + 2 * unit + 1] == 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 std::optional<PlistValue> PlistCodec::read(std::span<const std::uint8_t> bytes) {
-    if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
+    if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max() ||
+        hasUtf16TextWithNul(bytes)) {
         return std::nullopt;
     }
     plist_t root = nullptr;

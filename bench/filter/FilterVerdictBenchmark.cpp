@@ -146,4 +146,3 @@ BENCHMARK(BM_CachedFlow_1000Rules_200Allowances_Dropped);
 } // namespace
 } // namespace zorvane
 
-BENCHMARK_MAIN();

@@ -1,6 +1,7 @@
 #include "filter/FilterDataProvider.h"
 #include "shared/Base64.h"
 #include "shared/CodeIdentity.h"
+#include "shared/PlistCodec.h"
 
 #include <cmath>
 #include <filesystem>
@@ -158,6 +159,47 @@ TEST_F(FilterConfigurationTest, EventChannelTokenNeedsSixtyFourBytes) {
     EXPECT_EQ(provider.configuredEventChannelToken(), twoByte);
     configure({{"eventChannelToken", PlistData(80, 0x41)}});
     EXPECT_FALSE(provider.configuredEventChannelToken());
+}
+
+// A binary property list {K: V} whose key or value is a UTF-16 text holding U+0000. libplist
+// aborts the process when it hands out such a key.
+std::string binaryPlistWithNul(bool inKey) {
+    using namespace std::string_literals;
+    std::string key = "\x5f\x10\x11"s + "eventChannelToken";
+    std::string value = "o\x10Q"s;
+    for (int i = 0; i < 40; ++i) {
+        value += "\x00\xe9"s;
+    }
+    value += "\x00\x00"s;
+    for (int i = 0; i < 40; ++i) {
+        value += "\x00"s + "b";
+    }
+    if (inKey) {
+        key = "\x63\x00\x61\x00\x00\x00\x62"s; // "a", U+0000, "b"
+        value = "\x5f\x10\x51"s + std::string(81, 'v');
+    }
+    std::string bytes = "bplist00\xd1\x01\x02"s + key + value;
+    const auto keyOffset = static_cast<char>(11);
+    const auto valueOffset = static_cast<char>(11 + key.size());
+    const auto tableOffset = static_cast<char>(bytes.size());
+    bytes += "\x08"s + keyOffset + valueOffset;
+    bytes += std::string(6, '\0') + "\x01\x01"s + std::string(7, '\0') + "\x03"s +
+             std::string(15, '\0') + tableOffset;
+    return bytes;
+}
+
+TEST_F(FilterConfigurationTest, BinaryConfigurationWithNulInAUtf16TextIsRefused) {
+    // Refused as unreadable (so the filter runs without rules), instead of aborting.
+    EXPECT_FALSE(PlistCodec::read(binaryPlistWithNul(true)));
+    EXPECT_FALSE(PlistCodec::read(binaryPlistWithNul(false)));
+    // The same document without the NUL is read.
+    auto clean = binaryPlistWithNul(false);
+    const auto nul = clean.find(std::string("\0\0", 2), 20);
+    clean[nul + 1] = 'c';
+    const auto value = PlistCodec::read(clean);
+    ASSERT_TRUE(value && value->dictionary());
+    configure(*value->dictionary());
+    EXPECT_TRUE(provider.configuredEventChannelToken());
 }
 
 TEST(FilterOwnIdentifier, RootsFollowTheMainBundleIdentifier) {
