@@ -80,7 +80,7 @@ private:
 FlowSocketServer::FlowSocketServer(asio::io_context& io, std::filesystem::path socketPath,
                                    RequestHandler handler, OversizedReply oversizedReply)
     : socketPath_(std::move(socketPath)), handler_(std::move(handler)),
-      oversizedReply_(std::move(oversizedReply)), acceptor_(io) {}
+      oversizedReply_(std::move(oversizedReply)), acceptor_(io), acceptRetry_(io) {}
 
 FlowSocketServer::~FlowSocketServer() {
     stop();
@@ -123,6 +123,7 @@ std::optional<std::string> FlowSocketServer::start() {
 void FlowSocketServer::stop() {
     asio::error_code ignored;
     acceptor_.close(ignored);
+    acceptRetry_.cancel();
     for (auto& weak : sessions_) {
         if (auto session = weak.lock()) {
             session->close();
@@ -136,22 +137,29 @@ void FlowSocketServer::stop() {
 }
 
 void FlowSocketServer::accept() {
-    acceptor_.async_accept(
-        [this](const asio::error_code& error, asio::local::stream_protocol::socket socket) {
-            if (error == asio::error::operation_aborted || !acceptor_.is_open()) {
-                return;
-            }
-            if (!error) {
-                sessions_.remove_if([](const auto& weak) { return weak.expired(); });
-                if (sessions_.size() < maximumConnections) {
-                    auto session =
-                        std::make_shared<Session>(std::move(socket), handler_, oversizedReply_);
-                    sessions_.push_back(session);
-                    session->start();
-                } // else: the socket closes here; the client sees end of stream.
-            }
-            accept();
-        });
+    acceptor_.async_accept([this](const asio::error_code& error,
+                                  asio::local::stream_protocol::socket socket) {
+        if (error == asio::error::operation_aborted || !acceptor_.is_open()) {
+            return;
+        }
+        if (error) {
+            // Out of descriptors or similar: try again shortly rather than spinning.
+            acceptRetry_.expires_after(std::chrono::milliseconds(100));
+            acceptRetry_.async_wait([this](const asio::error_code& timerError) {
+                if (!timerError && acceptor_.is_open()) {
+                    accept();
+                }
+            });
+            return;
+        }
+        sessions_.remove_if([](const auto& weak) { return weak.expired(); });
+        if (sessions_.size() < maximumConnections) {
+            auto session = std::make_shared<Session>(std::move(socket), handler_, oversizedReply_);
+            sessions_.push_back(session);
+            session->start();
+        } // else: the socket closes here; the client sees the end of the stream.
+        accept();
+    });
 }
 
 } // namespace zorvane

@@ -2,6 +2,7 @@
 
 #include <asio/io_context.hpp>
 #include <asio/local/stream_protocol.hpp>
+#include <asio/steady_timer.hpp>
 #include <filesystem>
 #include <functional>
 #include <list>
@@ -47,6 +48,7 @@ private:
     RequestHandler handler_;
     OversizedReply oversizedReply_;
     asio::local::stream_protocol::acceptor acceptor_;
+    asio::steady_timer acceptRetry_;
     std::list<std::weak_ptr<Session>> sessions_;
     bool listening_ = false;
 };
