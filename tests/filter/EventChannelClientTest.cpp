@@ -109,6 +109,9 @@ TEST_F(EventChannelClientTest, OneFrameOnOneConnectionThenClosed) {
               (std::vector<NetworkActivityEvent>{event("443"), event("80")}));
     EXPECT_TRUE(received.envelope->observations.empty());
     EXPECT_EQ(outcome.callCount(), 1);
+    // The send leaves the in-flight count on the queue right after its completion returns, so
+    // the test thread waits for that rather than racing it.
+    client.waitForSendsInFlight();
     EXPECT_EQ(client.sendsInFlight(), 0u);
 }
 
