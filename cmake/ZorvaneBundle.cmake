@@ -13,6 +13,8 @@ set(ZORVANE_APP_CONTENTS "${ZORVANE_APP_BUNDLE}/Contents")
 set(ZORVANE_FILTER_BUNDLE
     "${ZORVANE_APP_CONTENTS}/Library/SystemExtensions/${ZORVANE_FILTER_BUNDLE_IDENTIFIER}.systemextension")
 set(ZORVANE_TOOLS_DIR "${CMAKE_BINARY_DIR}/bin")
+# Where the build writes the sample applications (samples/).
+set(ZORVANE_SAMPLES_DIR "${CMAKE_BINARY_DIR}/samples")
 
 file(MAKE_DIRECTORY "${ZORVANE_APP_CONTENTS}/MacOS" "${ZORVANE_APP_CONTENTS}/Resources"
      "${ZORVANE_APP_CONTENTS}/Library/LaunchAgents" "${ZORVANE_FILTER_BUNDLE}/Contents/MacOS")
