@@ -46,6 +46,9 @@ void printHost(const std::filesystem::path& directory, std::FILE* out) {
         std::fprintf(out, "Filter host: running, but filter.sock does not answer\n");
     } else if (answers) {
         std::fprintf(out, "Filter host: filter.sock answers, but no host holds the lock\n");
+    } else if (FileLock::isHeld(directory / SystemDirectory::keeperLockName)) {
+        std::fprintf(out, "Filter host: starting again after it ended (every flow is allowed "
+                          "meanwhile)\n");
     } else {
         std::fprintf(out, "Filter host: not running (every flow is allowed)\n");
     }
@@ -74,7 +77,7 @@ void printExtensions(const std::filesystem::path& directory, std::FILE* out) {
                      state.c_str(), record.bundleShortVersion.c_str(),
                      record.bundleVersion.c_str());
         if (record.hostProcessIdentifier) {
-            std::fprintf(out, "  Host started as process %lld\n",
+            std::fprintf(out, "  Host kept running by process %lld\n",
                          static_cast<long long>(*record.hostProcessIdentifier));
         }
     }

@@ -3,16 +3,21 @@
 #include "codesign/MachOSignatureReader.h"
 #include "filter/host/ExtensionBundle.h"
 #include "filter/host/FilterHost.h"
+#include "filter/host/HostKeeper.h"
 #include "filter/host/HostedFilterDataProvider.h"
+#include "platform/linux/FileLock.h"
 #include "platform/linux/LinuxAuditTokens.h"
 #include "platform/linux/LinuxTaskInspector.h"
 #include "platform/linux/SystemDirectory.h"
 #include "zorvane/BuildInfo.h"
 
+#include <asio/io_context.hpp>
+#include <asio/signal_set.hpp>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 
 namespace {
 
@@ -20,10 +25,13 @@ using namespace zorvane;
 
 void printUsage(std::FILE* out) {
     std::fprintf(out,
-                 "usage: ZorvaneFilter\n"
+                 "usage: ZorvaneFilter [--keep-alive]\n"
                  "Runs the content filter for the system directory ($ZORVANE_SYSTEM_DIR, default\n"
                  "$XDG_STATE_HOME/zorvane/system): follows filter-configuration.plist there and\n"
-                 "answers flow requests on filter.sock. Stops on SIGTERM or SIGINT.\n");
+                 "answers flow requests on filter.sock. Stops on SIGTERM or SIGINT.\n"
+                 "With --keep-alive it runs the filter as a child process and starts it again\n"
+                 "whenever it crashes or is killed, as the system does for an activated\n"
+                 "extension; SIGTERM or SIGINT stops both.\n");
 }
 
 // The filter's own bundle identifier, from the extension's Info.plist when it runs from the
@@ -69,6 +77,47 @@ int runHost() {
     return host.run();
 }
 
+// The system's part: one keeper per system directory, holding the keeper lock for its life.
+int runKeeper() {
+    const auto directory = SystemDirectory::path();
+    if (!directory || !SystemDirectory::ensureExists(*directory)) {
+        std::fprintf(stderr,
+                     "ZorvaneFilter: no system directory: set ZORVANE_SYSTEM_DIR or HOME\n");
+        return 1;
+    }
+    const auto lockPath = *directory / SystemDirectory::keeperLockName;
+    auto keeperLock = FileLock::acquire(lockPath, FileLock::Wait::failIfHeld);
+    if (!keeperLock) {
+        std::fprintf(stderr, "ZorvaneFilter: the filter host of %s is kept running already (%s)\n",
+                     directory->c_str(), lockPath.c_str());
+        return 1;
+    }
+    std::error_code error;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) {
+        std::fprintf(stderr, "ZorvaneFilter: cannot find its own executable: %s\n",
+                     error.message().c_str());
+        return 1;
+    }
+
+    asio::io_context io;
+    HostKeeper::Options options;
+    options.executable = self.string();
+    HostKeeper keeper(io, std::move(options));
+    asio::signal_set signals(io, SIGTERM, SIGINT);
+    signals.async_wait([&](const asio::error_code& signalError, int) {
+        if (!signalError) {
+            keeper.stop();
+        }
+    });
+    if (auto problem = keeper.start([&] { io.stop(); })) {
+        std::fprintf(stderr, "ZorvaneFilter: %s\n", problem->c_str());
+        return 1;
+    }
+    io.run();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -80,14 +129,15 @@ int main(int argc, char** argv) {
         std::printf("ZorvaneFilter %s (%s)\n", build_info::shortVersion, build_info::buildNumber);
         return 0;
     }
-    if (argc >= 2) {
+    const bool keepAlive = argc == 2 && std::strcmp(argv[1], "--keep-alive") == 0;
+    if (argc >= 2 && !keepAlive) {
         printUsage(stderr);
         return 2;
     }
     // A client that hangs up before its reply must not end the host.
     std::signal(SIGPIPE, SIG_IGN);
     try {
-        return runHost();
+        return keepAlive ? runKeeper() : runHost();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "ZorvaneFilter: %s\n", error.what());
         return 1;

@@ -19,7 +19,7 @@ struct SystemExtensionRecord {
     std::string bundleVersion;
     // The ".systemextension" directory the extension was offered from.
     std::string path;
-    // The process started for the extension, when one was.
+    // The process started for the extension (the keeper of its host), when one was.
     std::optional<std::int64_t> hostProcessIdentifier;
 
     friend bool operator==(const SystemExtensionRecord&, const SystemExtensionRecord&) = default;

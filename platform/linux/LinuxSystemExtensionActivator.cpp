@@ -261,9 +261,11 @@ LinuxSystemExtensionActivator::ensureHostRunning(const std::string& identifier) 
                                : extensionBundlePath(options_.mainBundle->url(), identifier);
     const auto executable = extensionExecutable(extension);
 
-    // The host takes its lock at once; a host started a moment ago may not hold it yet, so the
-    // process recorded last counts too while it still runs the extension's executable.
-    if (FileLock::isHeld(directory / SystemDirectory::hostLockName)) {
+    // The host and its keeper take their locks at once; a keeper started a moment ago may not
+    // hold its lock yet, so the process recorded last counts too while it still runs the
+    // extension's executable.
+    if (FileLock::isHeld(directory / SystemDirectory::keeperLockName) ||
+        FileLock::isHeld(directory / SystemDirectory::hostLockName)) {
         return std::nullopt;
     }
     if (found != records.end() && found->second.hostProcessIdentifier) {
@@ -280,6 +282,8 @@ LinuxSystemExtensionActivator::ensureHostRunning(const std::string& identifier) 
     }
     QProcess process;
     process.setProgram(QString::fromStdString(executable.string()));
+    // As the system does for an extension, the host is started again whenever it crashes.
+    process.setArguments({QStringLiteral("--keep-alive")});
     auto environment = QProcessEnvironment::systemEnvironment();
     environment.insert("ZORVANE_SYSTEM_DIR", QString::fromStdString(directory.string()));
     process.setProcessEnvironment(environment);

@@ -20,9 +20,10 @@ namespace zorvane {
 // .systemextension in the main bundle. When the extension has been approved the request
 // finishes at once; otherwise it is recorded as awaiting approval, the delegate hears that, and
 // the activator watches extension.plist until the approval arrives. Finishing means the
-// extension runs: the filter host executable of the extension is started, detached so that it
-// outlives the application, with its output appended to filter-host.log in the system
-// directory, unless a host already holds the host lock of that directory.
+// extension runs: the filter host executable of the extension is started with --keep-alive, so
+// that a crashed or killed host is started again, detached so that it outlives the application,
+// with its output appended to filter-host.log in the system directory, unless a keeper or a host
+// already holds its lock in that directory. Deactivation stops the keeper, and with it the host.
 //
 // Lives on the thread that creates it (its watcher and its callbacks run there); submit() is
 // called on that thread and the delegate's answers always arrive after it returned.

@@ -13,6 +13,8 @@ public:
     static constexpr const char* configurationFileName = "filter-configuration.plist";
     static constexpr const char* flowSocketName = "filter.sock";
     static constexpr const char* hostLockName = "filter-host.lock";
+    // Held by the process that keeps the host running, as the system keeps an extension alive.
+    static constexpr const char* keeperLockName = "filter-keeper.lock";
     // Where the filter host started for an activated extension writes its output.
     static constexpr const char* hostLogName = "filter-host.log";
 
