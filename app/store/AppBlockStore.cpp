@@ -4,6 +4,7 @@
 #include "app/agent/StateChange.h"
 #include "app/agent/StateNotificationNames.h"
 #include "app/store/ApplicationIconRenderer.h"
+#include "app/store/EventReceiverLog.h"
 #include "app/store/HelperLearning.h"
 #include "app/store/LocalFilterEventReceiver.h"
 #include "app/store/RuleSet.h"
@@ -296,6 +297,8 @@ void AppBlockStore::startReceiver() {
         if (!persistence) {
             return;
         }
+        qCDebug(eventReceiverLog, "Envelope received: %zu activity events, %zu observations",
+                envelope.activityEvents.size(), envelope.observations.size());
         Persistence* queue = persistence.get();
         queue->enqueue([queue, log, events = std::move(envelope.activityEvents),
                         observations = std::move(envelope.observations)] {

@@ -1,0 +1,189 @@
+#include "SystemSandbox.h"
+
+#include "app/store/ActivityLog.h"
+#include "app/store/AppBlockStore.h"
+#include "app/store/ApplicationIconRenderer.h"
+#include "app/store/ApplicationInspector.h"
+#include "platform/linux/ExtensionStateFile.h"
+#include "platform/linux/FileLock.h"
+#include "platform/linux/PlistPreferences.h"
+#include "platform/linux/SystemDirectory.h"
+#include "shared/RecordJson.h"
+#include "zorvane/BuildInfo.h"
+
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace zorvane {
+namespace fs = std::filesystem;
+
+SystemSandbox::SystemSandbox(fs::path root) : root_(std::move(root)) {
+    for (const auto& directory :
+         {systemDirectory(), containerDirectory(), logDirectory(), root_ / "config", root_ / "data",
+          root_ / "state", root_ / "home", root_ / "secrets", preferencesFile().parent_path()}) {
+        fs::create_directories(directory);
+    }
+    // The system directory carries the channel's token: the user's alone, as the host wants.
+    fs::permissions(systemDirectory(), fs::perms::owner_all);
+}
+
+fs::path SystemSandbox::preferencesFile() const {
+    return root_ / "preferences" / (std::string(build_info::bundleIdentifier) + ".plist");
+}
+
+std::vector<std::string> SystemSandbox::environment(const EnvironmentOptions& options) const {
+    std::map<std::string, std::string> values;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        const auto equals = text.find('=');
+        if (equals != std::string::npos) {
+            values[text.substr(0, equals)] = text.substr(equals + 1);
+        }
+    }
+    values.erase("ZORVANE_AUTO_APPROVE");
+    values.erase("ZORVANE_APPLICATIONS_DIR");
+    values["ZORVANE_SYSTEM_DIR"] = systemDirectory().string();
+    values["ZORVANE_CONTAINER_DIR"] = containerDirectory().string();
+    values["ZORVANE_PREFERENCES"] = preferencesFile().string();
+    values["ZORVANE_SECRETS_DIR"] = (root_ / "secrets").string();
+    values["XDG_CONFIG_HOME"] = (root_ / "config").string();
+    values["XDG_DATA_HOME"] = (root_ / "data").string();
+    values["XDG_STATE_HOME"] = (root_ / "state").string();
+    // Whatever else keeps files in the home directory (a keyring, caches) keeps them here.
+    values["HOME"] = (root_ / "home").string();
+    values["XDG_CACHE_HOME"] = (root_ / "home" / ".cache").string();
+    // Nothing leaves the machine: an update check finds nobody listening.
+    values["ZORVANE_UPDATE_MANIFEST_URL"] = "http://127.0.0.1:9/updates/latest.json";
+    if (options.autoApprove) {
+        values["ZORVANE_AUTO_APPROVE"] = "1";
+    }
+    if (options.applicationsDirectory) {
+        values["ZORVANE_APPLICATIONS_DIR"] = options.applicationsDirectory->string();
+    }
+    for (const auto& entry : options.extra) {
+        const auto equals = entry.find('=');
+        if (equals != std::string::npos) {
+            values[entry.substr(0, equals)] = entry.substr(equals + 1);
+        }
+    }
+    std::vector<std::string> environment;
+    for (const auto& [name, value] : values) {
+        environment.push_back(name + "=" + value);
+    }
+    return environment;
+}
+
+std::optional<BlockedApplication> SystemSandbox::inspect(const fs::path& bundle) {
+    auto result =
+        ApplicationInspector(&ApplicationIconRenderer::render).inspect(bundle, Uuid::random());
+    if (auto* application = std::get_if<BlockedApplication>(&result)) {
+        return std::move(*application);
+    }
+    return std::nullopt;
+}
+
+void SystemSandbox::seedBlockList(const std::vector<BlockedApplication>& applications,
+                                  bool protectionRequested) const {
+    PlistPreferences preferences(preferencesFile());
+    const std::string json = RecordJson::encodeBlockedApplications(applications);
+    preferences.setValue(AppBlockStore::defaultsKey,
+                         PlistValue(PlistData(json.begin(), json.end())));
+    preferences.setValue(AppBlockStore::protectionRequestedKey, PlistValue(protectionRequested));
+    preferences.synchronize();
+}
+
+std::vector<BlockedApplication> SystemSandbox::storedBlockList() const {
+    PlistPreferences preferences(preferencesFile());
+    preferences.synchronize();
+    const auto value = preferences.value(AppBlockStore::defaultsKey);
+    if (!value || !value->data()) {
+        return {};
+    }
+    const std::string json(value->data()->begin(), value->data()->end());
+    return RecordJson::decodeBlockedApplications(json).value_or(std::vector<BlockedApplication>{});
+}
+
+std::vector<NetworkActivityEvent> SystemSandbox::storedActivity() const {
+    return ActivityLog(containerDirectory(), Clock::system()).loadEvents();
+}
+
+std::int64_t SystemSandbox::storedBlockedAttempts() const {
+    std::int64_t total = 0;
+    for (const auto& event : storedActivity()) {
+        total += event.blockedConnectionCount;
+    }
+    return total;
+}
+
+std::vector<DiscoveredNetworkProcess> SystemSandbox::storedObservations() const {
+    return ActivityLog(containerDirectory(), Clock::system()).loadObservations();
+}
+
+std::optional<pid_t> SystemSandbox::keeperProcess() const {
+    const auto records = ExtensionStateFile(systemDirectory()).read();
+    const auto found = records.find(build_info::filterBundleIdentifier);
+    if (found == records.end() || !found->second.hostProcessIdentifier) {
+        return std::nullopt;
+    }
+    const auto pid = static_cast<pid_t>(*found->second.hostProcessIdentifier);
+    if (::kill(pid, 0) != 0) {
+        return std::nullopt;
+    }
+    return pid;
+}
+
+std::optional<pid_t> SystemSandbox::hostProcess() const {
+    const auto keeper = keeperProcess();
+    if (!keeper) {
+        return std::nullopt;
+    }
+    const auto task = std::to_string(*keeper);
+    std::ifstream children("/proc/" + task + "/task/" + task + "/children");
+    long child = 0;
+    if (children >> child && child > 0) {
+        return static_cast<pid_t>(child);
+    }
+    return std::nullopt;
+}
+
+bool SystemSandbox::hostRunning() const {
+    return FileLock::isHeld(systemDirectory() / SystemDirectory::hostLockName);
+}
+
+bool SystemSandbox::stopFilter() const {
+    if (const auto keeper = keeperProcess()) {
+        ::kill(*keeper, SIGTERM);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (!FileLock::isHeld(systemDirectory() / SystemDirectory::keeperLockName) &&
+            !hostRunning()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+std::optional<long> SystemSandbox::peakResidentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("VmHWM:")) {
+            std::istringstream value(line.substr(6));
+            long kib = 0;
+            if (value >> kib) {
+                return kib;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace zorvane
