@@ -8,6 +8,7 @@
 
 #include <asio.hpp>
 #include <atomic>
+#include <fcntl.h>
 #include <list>
 #include <mutex>
 #include <pthread.h>
@@ -122,6 +123,16 @@ private:
     };
     using ConnectionPointer = std::shared_ptr<Connection>;
 
+    // The application starts other programs (the filter host among them). A listener they
+    // inherited would outlive the application: the filter's reports would be accepted into a
+    // backlog nobody reads, and lost, while the application is away.
+    static void keepFromChildren(int descriptor) {
+        const int flags = ::fcntl(descriptor, F_GETFD);
+        if (flags >= 0) {
+            ::fcntl(descriptor, F_SETFD, flags | FD_CLOEXEC);
+        }
+    }
+
     void listen(std::optional<std::uint16_t> preferredPort, bool retry) {
         if (acceptor_) {
             return;
@@ -132,6 +143,9 @@ private:
         auto acceptor = std::make_shared<tcp::acceptor>(io_);
         std::error_code error;
         acceptor->open(endpoint.protocol(), error);
+        if (!error) {
+            keepFromChildren(acceptor->native_handle());
+        }
         // Our own connections linger in TIME_WAIT after we close them; without this a quick
         // restart could not have its port back. Linux still refuses a port that another socket
         // listens on.
@@ -182,6 +196,7 @@ private:
                     return; // a listener that is gone
                 }
                 if (!error) {
+                    keepFromChildren(socket.native_handle());
                     open(std::move(socket));
                     acceptNext();
                 } else if (error == asio::error::operation_aborted) {

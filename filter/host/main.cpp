@@ -15,9 +15,13 @@
 #include <asio/signal_set.hpp>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -77,6 +81,30 @@ int runHost() {
     return host.run();
 }
 
+// A system extension starts with nothing of the process that asked for it. Whatever descriptors
+// the starter leaked (a listening socket of the application, say) would otherwise live on in the
+// filter for as long as it runs.
+void closeInheritedDescriptors() {
+#ifdef SYS_close_range
+    if (::syscall(SYS_close_range, 3u, ~0u, 0u) == 0) {
+        return;
+    }
+#endif
+    std::vector<int> open;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+        const int descriptor = std::atoi(entry.path().filename().c_str());
+        if (descriptor > 2) {
+            open.push_back(descriptor);
+        }
+    }
+    // The listing's own descriptor is among them, closed already by now; closing it again fails
+    // harmlessly.
+    for (const int descriptor : open) {
+        ::close(descriptor);
+    }
+}
+
 // The system's part: one keeper per system directory, holding the keeper lock for its life.
 int runKeeper() {
     const auto directory = SystemDirectory::path();
@@ -134,6 +162,7 @@ int main(int argc, char** argv) {
         printUsage(stderr);
         return 2;
     }
+    closeInheritedDescriptors();
     // A client that hangs up before its reply must not end the host.
     std::signal(SIGPIPE, SIG_IGN);
     try {

@@ -3,8 +3,17 @@
 #include "EventChannelTestSupport.h"
 #include "tests/qt-support/MemoryPreferences.h"
 
+#include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <random>
+#include <set>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+
+extern char** environ;
 
 namespace zorvane {
 namespace {
@@ -26,6 +35,38 @@ std::optional<std::int64_t> storedPort(const Preferences& preferences) {
         return std::nullopt;
     }
     return *value->integer();
+}
+
+// The inodes of the sockets a process has open.
+std::set<std::string> socketInodes(pid_t pid) {
+    std::set<std::string> inodes;
+    std::error_code error;
+    for (const auto& entry :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        const auto target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (!error && target.starts_with("socket:[")) {
+            inodes.insert(target.substr(8, target.size() - 9));
+        }
+    }
+    return inodes;
+}
+
+// The inode of the socket listening on 127.0.0.1:port, from /proc/net/tcp.
+std::optional<std::string> listenerInode(std::uint16_t port) {
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    char local[32];
+    std::snprintf(local, sizeof local, "0100007F:%04X", port);
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, address, remote, state, queues, timer, retransmits, uid, timeout, inode;
+        fields >> slot >> address >> remote >> state >> queues >> timer >> retransmits >> uid >>
+            timeout >> inode;
+        if (address == local && state == "0A") {
+            return inode;
+        }
+    }
+    return std::nullopt;
 }
 
 class LocalFilterEventReceiverTest : public ::testing::Test {
@@ -305,6 +346,24 @@ TEST_F(LocalFilterEventReceiverTest, FrameBeyondTheBufferBudgetIsRefused) {
     sendAndWaitForClose(frameFor(sampleEnvelope(token(), 1)));
     ASSERT_TRUE(envelopes.waitFor(1));
     EXPECT_EQ(envelopes.items(), std::vector{sampleEnvelope(token(), 1)});
+}
+
+// A program the application starts (the filter host among them) must not keep the listener: it
+// would accept the filter's reports into a backlog nobody reads once the application is gone.
+TEST_F(LocalFilterEventReceiverTest, ProgramsStartedLaterDoNotInheritTheListener) {
+    const auto port = startReceiver();
+    const auto listener = listenerInode(port);
+    ASSERT_TRUE(listener);
+    EXPECT_TRUE(socketInodes(::getpid()).contains(*listener));
+
+    pid_t child = 0;
+    char program[] = "/bin/sleep";
+    char seconds[] = "30";
+    char* arguments[] = {program, seconds, nullptr};
+    ASSERT_EQ(posix_spawn(&child, program, nullptr, nullptr, arguments, environ), 0);
+    EXPECT_FALSE(socketInodes(child).contains(*listener));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
 }
 
 } // namespace
