@@ -340,6 +340,17 @@ std::uint64_t FilterActivityRecorder::failedActivitySendCount() const {
     return state_->failedActivitySends.load(std::memory_order_relaxed);
 }
 
+FilterActivityRecorder::Backlog FilterActivityRecorder::backlog() const {
+    Backlog backlog;
+    for (const auto& event : pendingActivity()) {
+        backlog.blockedAttempts += event.blockedConnectionCount;
+        ++backlog.aggregates;
+    }
+    backlog.sends = activitySendCount();
+    backlog.failedSends = failedActivitySendCount();
+    return backlog;
+}
+
 std::vector<std::vector<NetworkActivityEvent>>
 FilterActivityRecorder::batchesForSending(std::vector<NetworkActivityEvent> events,
                                           std::size_t budget) {

@@ -85,6 +85,16 @@ public:
     std::uint64_t activitySendCount() const;
     std::uint64_t failedActivitySendCount() const;
 
+    // What waits for a send, and how sending went so far: for a person asking why the
+    // application shows nothing yet.
+    struct Backlog {
+        std::int64_t blockedAttempts = 0; // summed over the pending aggregates
+        std::size_t aggregates = 0;
+        std::uint64_t sends = 0;
+        std::uint64_t failedSends = 0;
+    };
+    Backlog backlog() const;
+
     // Splits events, in order, into lists whose JSON (events and separating commas) stays within
     // budget bytes; an event larger than that on its own gets a list of its own.
     static std::vector<std::vector<NetworkActivityEvent>>

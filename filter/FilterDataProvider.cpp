@@ -61,6 +61,15 @@ FilterDataProvider::~FilterDataProvider() {
     dependencies_.activitySink.reset();
 }
 
+std::optional<FilterActivityRecorder::Backlog> FilterDataProvider::activityBacklog() const {
+    const auto* recorder =
+        dynamic_cast<const FilterActivityRecorder*>(dependencies_.activitySink.get());
+    if (!recorder) {
+        return std::nullopt;
+    }
+    return recorder->backlog();
+}
+
 void FilterDataProvider::setVendorConfiguration(
     std::shared_ptr<const PlistDictionary> vendorConfiguration) {
     // Derived before publishing, so that no decision ever waits for the derivation; the old rule

@@ -132,6 +132,9 @@ public:
     void recordBlockedActivity(const FilterFlow& flow, const ProcessIdentity& process,
                                const ProcessIdentity* sourceApplication);
 
+    // The backlog of the provider's own recorder; empty when the host gave a sink of its own.
+    std::optional<FilterActivityRecorder::Backlog> activityBacklog() const;
+
     // The cached tokens, oldest insertion first (diagnostics and tests).
     std::vector<std::array<std::uint8_t, AuditToken::size>> identityCacheTokens() const;
 

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <memory>
+#include <nlohmann/json.hpp>
 
 namespace zorvane {
 namespace {
@@ -33,6 +34,25 @@ std::string entryCount(const PlistDictionary& vendor, std::string_view key, bool
     return std::to_string(written);
 }
 
+// What the filter holds for the application: blocked attempts it could not deliver yet (the
+// application not listening, say) stay with it until a send succeeds.
+void printReports(const std::filesystem::path& directory, std::FILE* out) {
+    const auto answer =
+        FlowSocketClient(directory / SystemDirectory::flowSocketName, std::chrono::seconds(2))
+            .exchange(R"({"report":"activity"})");
+    const auto report = nlohmann::json::parse(answer.reply, nullptr, false);
+    if (answer.outcome != FlowSocketClient::Outcome::replied || !report.is_object() ||
+        !report.contains("pendingBlockedAttempts")) {
+        return;
+    }
+    std::fprintf(out,
+                 "  Reports for the application: %lld blocked attempts waiting in %lld "
+                 "aggregates; %lld sends so far, %lld failed\n",
+                 report.value("pendingBlockedAttempts", 0LL),
+                 report.value("pendingAggregates", 0LL), report.value("activitySends", 0LL),
+                 report.value("failedActivitySends", 0LL));
+}
+
 void printHost(const std::filesystem::path& directory, std::FILE* out) {
     const bool locked = FileLock::isHeld(directory / SystemDirectory::hostLockName);
     // An inbound flow is never examined, so asking about one changes nothing in the filter.
@@ -42,6 +62,7 @@ void printHost(const std::filesystem::path& directory, std::FILE* out) {
     const bool answers = answer.outcome == FlowSocketClient::Outcome::replied;
     if (locked && answers) {
         std::fprintf(out, "Filter host: running (filter.sock answers)\n");
+        printReports(directory, out);
     } else if (locked) {
         std::fprintf(out, "Filter host: running, but filter.sock does not answer\n");
     } else if (answers) {

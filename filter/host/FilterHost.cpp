@@ -52,6 +52,11 @@ int FilterHost::run() {
     FlowSocketServer server(
         io, directory / SystemDirectory::flowSocketName,
         [&](std::string_view line) {
+            if (FlowRequestParser::isActivityReportRequest(line)) {
+                const auto backlog = supervisor.activityBacklog();
+                return backlog ? FlowReply::activityReport(*backlog)
+                               : FlowReply::error("the filter keeps no report of its activity");
+            }
             auto request = parser.parse(line);
             if (!request.flow) {
                 return FlowReply::error(request.error);

@@ -14,8 +14,10 @@ namespace zorvane {
 
 // The Linux stand-in for what the system does around a content filter: one host per system
 // directory drives the provider from the saved configuration and hands it the flows that
-// clients describe on filter.sock. run() returns when SIGTERM or SIGINT arrives, after the
-// provider has stopped, the socket file is gone and just before the host lock is released.
+// clients describe on filter.sock (and tells a client that sends {"report": "activity"} what the
+// filter has not delivered to the application yet). run() returns when SIGTERM or SIGINT arrives,
+// after the provider has stopped, the socket file is gone and just before the host lock is
+// released.
 class FilterHost {
 public:
     struct Dependencies {

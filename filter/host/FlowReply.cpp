@@ -17,6 +17,13 @@ std::string FlowReply::verdict(FilterVerdict verdict) {
     return dump(json{{"verdict", verdict == FilterVerdict::drop ? "drop" : "allow"}});
 }
 
+std::string FlowReply::activityReport(const FilterActivityRecorder::Backlog& backlog) {
+    return dump(json{{"pendingBlockedAttempts", backlog.blockedAttempts},
+                     {"pendingAggregates", backlog.aggregates},
+                     {"activitySends", backlog.sends},
+                     {"failedActivitySends", backlog.failedSends}});
+}
+
 std::string FlowReply::error(const std::string& reason) {
     return dump(json{{"error", reason}});
 }

@@ -244,6 +244,16 @@ Step<Token> parseProcess(const json& request, const char* field,
 
 } // namespace
 
+bool FlowRequestParser::isActivityReportRequest(std::string_view line) {
+    // Flow requests never get here: only a line that names the key is parsed a second time.
+    if (line.find("\"report\"") == std::string_view::npos) {
+        return false;
+    }
+    const auto request = nlohmann::json::parse(line, nullptr, false);
+    return request.is_object() && request.size() == 1 && request.contains("report") &&
+           request["report"] == "activity";
+}
+
 FlowRequestParser::Result FlowRequestParser::parse(std::string_view line) const {
     const json request = json::parse(line.begin(), line.end(), nullptr, false);
     if (request.is_discarded()) {

@@ -36,6 +36,10 @@ public:
 
     Result parse(std::string_view line) const;
 
+    // Whether the line is the other request filter.sock answers, {"report": "activity"}: what
+    // the filter still has to deliver to the application.
+    static bool isActivityReportRequest(std::string_view line);
+
 private:
     SimulatedProcessTable& simulatedProcesses_;
     RealProcessToken realProcessToken_;

@@ -23,6 +23,9 @@ public:
     FilterVerdict handleNewFlow(const FilterFlow& flow) override {
         return provider_.handleNewFlow(flow);
     }
+    std::optional<FilterActivityRecorder::Backlog> activityBacklog() const override {
+        return provider_.activityBacklog();
+    }
 
 private:
     FilterDataProvider provider_;

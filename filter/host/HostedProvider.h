@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filter/FilterActivityRecorder.h"
 #include "filter/FilterFlow.h"
 #include "shared/PlistValue.h"
 
@@ -19,6 +20,10 @@ public:
     virtual void startFilter(std::function<void(std::optional<std::string> error)> completion) = 0;
     virtual void stopFilter(std::function<void()> completion) = 0;
     virtual FilterVerdict handleNewFlow(const FilterFlow& flow) = 0;
+    // What waits to be reported to the application; empty when the provider cannot say.
+    virtual std::optional<FilterActivityRecorder::Backlog> activityBacklog() const {
+        return std::nullopt;
+    }
 };
 
 } // namespace zorvane

@@ -32,6 +32,10 @@ public:
     void shutdown(std::function<void()> done);
 
     State state() const { return state_; }
+    // The provider's reports still waiting for the application (kept across a stop and start).
+    std::optional<FilterActivityRecorder::Backlog> activityBacklog() const {
+        return provider_->activityBacklog();
+    }
     // The error of the last start that failed, until a configuration arrives.
     const std::optional<std::string>& startError() const { return startError_; }
 

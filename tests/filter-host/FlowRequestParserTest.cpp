@@ -139,6 +139,24 @@ TEST_F(FlowRequestParserTest, EveryMalformedShapeIsAnErrorWithAReason) {
               std::string::npos);
 }
 
+TEST_F(FlowRequestParserTest, OnlyTheExactReportRequestAsksForTheActivityReport) {
+    EXPECT_TRUE(FlowRequestParser::isActivityReportRequest(R"({"report":"activity"})"));
+    EXPECT_TRUE(FlowRequestParser::isActivityReportRequest(R"( { "report" : "activity" } )"));
+    for (const char* line : {
+             R"({"report":"other"})",
+             R"({"report":"activity","direction":"outbound"})",
+             R"({"report":["activity"]})",
+             R"({"report":"activity")",
+             // A flow whose path happens to hold the key is still a flow.
+             R"({"direction":"outbound","sourceApp":{"executable":"/x/\"report\""}})",
+         }) {
+        EXPECT_FALSE(FlowRequestParser::isActivityReportRequest(line)) << line;
+    }
+    EXPECT_TRUE(
+        parser.parse(R"({"direction":"outbound","sourceApp":{"executable":"/x/\"report\""}})")
+            .flow);
+}
+
 TEST(SimulatedProcessTable, TokensAreStablePerPathAndNeverLookLikeRealProcesses) {
     SimulatedProcessTable table(2);
     const auto first = table.tokenFor("/a");

@@ -9,6 +9,7 @@
 #include "platform/linux/PlistPreferences.h"
 #include "platform/linux/SystemDirectory.h"
 #include "shared/RecordJson.h"
+#include "tools/FlowSocketClient.h"
 #include "zorvane/BuildInfo.h"
 
 #include <csignal>
@@ -150,6 +151,19 @@ std::optional<pid_t> SystemSandbox::hostProcess() const {
         return static_cast<pid_t>(child);
     }
     return std::nullopt;
+}
+
+std::optional<nlohmann::json> SystemSandbox::filterReport() const {
+    const auto answer = FlowSocketClient(systemDirectory() / SystemDirectory::flowSocketName)
+                            .exchange(R"({"report":"activity"})");
+    if (answer.outcome != FlowSocketClient::Outcome::replied) {
+        return std::nullopt;
+    }
+    auto report = nlohmann::json::parse(answer.reply, nullptr, false);
+    if (!report.is_object() || !report.contains("pendingBlockedAttempts")) {
+        return std::nullopt;
+    }
+    return report;
 }
 
 bool SystemSandbox::hostRunning() const {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -59,6 +60,9 @@ public:
     // keeper's running host.
     std::optional<pid_t> keeperProcess() const;
     std::optional<pid_t> hostProcess() const;
+    // What the running filter still has to deliver to the application: its answer to
+    // {"report": "activity"} on filter.sock ("pendingBlockedAttempts", "failedActivitySends", ...).
+    std::optional<nlohmann::json> filterReport() const;
     // Whether a filter host holds the host lock right now.
     bool hostRunning() const;
     // Stops the keeper, and with it the host; true once both are gone (within 15 s).

@@ -1,0 +1,121 @@
+#pragma once
+
+#include "samples/SampleApplications.h"
+#include "tests/support/TemporaryDirectory.h"
+#include "tests/system-support/ChildProcess.h"
+#include "tests/system-support/FlowPipeline.h"
+#include "tests/system-support/SystemSandbox.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zorvane::testing {
+
+// The whole system on one machine: the sample applications, a sandbox of state, the receiving
+// application (a child process) whose system-extension stand-in starts the real filter host,
+// and zorvane-system for the flows a person would open.
+class WholeSystem : public ::testing::Test {
+protected:
+    using Clock = std::chrono::steady_clock;
+
+    void SetUp() override {
+        for (const auto& sample : SampleApplications::all()) {
+            SampleApplications::write(sample, samples);
+        }
+    }
+
+    void TearDown() override {
+        if (application) {
+            application->signal(SIGTERM);
+            EXPECT_EQ(application->waitForExit(), 0) << application->standardError();
+        }
+        EXPECT_TRUE(sandbox.stopFilter());
+    }
+
+    // Polls (every 20 ms) until the condition holds, for at most the limit.
+    template <typename Condition>
+    static bool eventually(Condition condition,
+                           std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+        const auto deadline = Clock::now() + limit;
+        while (!condition()) {
+            if (Clock::now() > deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+
+    // Seeds the list with these samples and protection on, as a person who dropped them left it.
+    void seed(const std::vector<SampleApplications::Sample>& listed) {
+        std::vector<BlockedApplication> applications;
+        for (const auto& sample : listed) {
+            auto inspected = SystemSandbox::inspect(sample.bundle(samples));
+            ASSERT_TRUE(inspected) << sample.name;
+            applications.push_back(std::move(*inspected));
+        }
+        sandbox.seedBlockList(applications, true);
+    }
+
+    std::vector<std::string> environment() const {
+        SystemSandbox::EnvironmentOptions options;
+        options.autoApprove = true;
+        options.applicationsDirectory = std::filesystem::path(ZORVANE_APP_BUNDLE).parent_path();
+        options.extra = {"QT_QPA_PLATFORM=offscreen",
+                         "QT_LOGGING_RULES=dev.quillmoor.Zorvane.EventReceiver.debug=true"};
+        return sandbox.environment(options);
+    }
+
+    void startApplication() {
+        application = std::make_unique<ChildProcess>(
+            ZORVANE_HEADLESS_APP, std::vector<std::string>{ZORVANE_APP_BUNDLE}, environment(),
+            sandbox.logDirectory() / ("application-" + std::to_string(++applicationRuns)));
+        ASSERT_TRUE(application->started());
+    }
+
+    void stopApplication() {
+        application->signal(SIGTERM);
+        ASSERT_EQ(application->waitForExit(), 0) << application->standardError();
+        application.reset();
+    }
+
+    struct Verdict {
+        std::string verdict; // what zorvane-system printed: "allow" or "drop"
+        std::string diagnostics;
+    };
+    // zorvane-system flow --app APP [--process PROCESS] --host HOST --port 443
+    Verdict flow(const std::filesystem::path& app, const std::filesystem::path& process = {},
+                 const std::string& host = "mail.example.com") {
+        std::vector<std::string> arguments{"flow", "--app", app.string()};
+        if (!process.empty()) {
+            arguments.insert(arguments.end(), {"--process", process.string()});
+        }
+        arguments.insert(arguments.end(), {"--host", host, "--port", "443"});
+        ChildProcess tool(ZORVANE_SYSTEM_EXECUTABLE, arguments, environment(),
+                          sandbox.logDirectory() / "flow");
+        const auto status = tool.waitForExit();
+        std::string out = tool.standardOutput();
+        while (!out.empty() && out.back() == '\n') {
+            out.pop_back();
+        }
+        return {status == 0 ? out : "status " + (status ? std::to_string(*status) : "hung"),
+                tool.standardError()};
+    }
+
+    std::filesystem::path executable(const SampleApplications::Sample& sample,
+                                     std::size_t index = 0) const {
+        return samples / sample.executables.at(index).relativePath;
+    }
+
+    TemporaryDirectory directory;
+    std::filesystem::path samples = directory / "samples";
+    SystemSandbox sandbox{directory / "machine"};
+    std::unique_ptr<ChildProcess> application;
+    int applicationRuns = 0;
+};
+
+} // namespace zorvane::testing
