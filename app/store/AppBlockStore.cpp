@@ -1,5 +1,6 @@
 #include "app/store/AppBlockStore.h"
 
+#include "app/agent/BackgroundStatusAgentRegistration.h"
 #include "app/agent/DarwinStateObserver.h"
 #include "app/agent/StateChange.h"
 #include "app/agent/StateNotificationNames.h"
@@ -14,10 +15,12 @@
 #include "platform/linux/DBusStateNotifications.h"
 #include "platform/linux/FreedesktopNotificationCenter.h"
 #include "platform/linux/LinuxFilterManager.h"
+#include "platform/linux/LinuxLoginAgentService.h"
 #include "platform/linux/LinuxMainBundle.h"
 #include "platform/linux/LinuxSystemExtensionActivator.h"
 #include "platform/linux/LinuxWorkspace.h"
 #include "shared/RecordJson.h"
+#include "zorvane/BuildInfo.h"
 
 #include <QCollator>
 #include <QFuture>
@@ -242,6 +245,10 @@ std::unique_ptr<AppBlockStore> AppBlockStore::makeStandard(EventReceiverHooks ev
     };
     dependencies.activityLog = std::make_shared<ActivityLog>(ActivityLog::standard());
     dependencies.ownIdentifier = OwnIdentifier(mainBundle->identifier());
+    dependencies.registerBackgroundStatusAgent = [mainBundle, preferences] {
+        LinuxLoginAgentService service(mainBundle->url(), build_info::agentPlistName);
+        registerBackgroundStatusAgent(*mainBundle, *preferences, service);
+    };
     return std::make_unique<AppBlockStore>(std::move(dependencies), parent);
 }
 
