@@ -24,6 +24,10 @@ export XDG_CACHE_HOME=$run/cache
 # The build tree plays the Applications folder, so this copy counts as installed.
 export ZORVANE_APPLICATIONS_DIR=$build
 mkdir -p "$ZORVANE_SYSTEM_DIR" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_STATE_HOME" "$XDG_CACHE_HOME"
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  export XDG_RUNTIME_DIR=$run/runtime
+  mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
+fi
 
 pids=()
 cleanup() {

@@ -5,7 +5,6 @@
 #include "tests/support/TemporaryDirectory.h"
 #include "zorvane/BuildInfo.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -194,23 +193,6 @@ TEST_F(LoginAgentEntry, BundleWithoutAUsableAgentListIsNotFound) {
     // A name that reaches out of the bundle's folder is not found either.
     LinuxLoginAgentService escaping(builtBundle, "../Info.plist", autostart);
     EXPECT_EQ(escaping.status(), Status::notFound);
-}
-
-TEST_F(LoginAgentEntry, EntryLivesInTheUsersConfigurationDirectory) {
-    const char* previous = std::getenv("XDG_CONFIG_HOME");
-    const std::optional<std::string> saved =
-        previous ? std::optional<std::string>(previous) : std::nullopt;
-    ::setenv("XDG_CONFIG_HOME", (directory / "xdg").c_str(), 1);
-    LinuxLoginAgentService service(builtBundle, build_info::agentPlistName);
-    EXPECT_EQ(service.entryFile(), directory / "xdg/autostart/dev.quillmoor.Zorvane.agent.desktop");
-    EXPECT_EQ(service.registerAgent(), std::nullopt);
-    EXPECT_TRUE(
-        std::filesystem::exists(directory / "xdg/autostart/dev.quillmoor.Zorvane.agent.desktop"));
-    if (saved) {
-        ::setenv("XDG_CONFIG_HOME", saved->c_str(), 1);
-    } else {
-        ::unsetenv("XDG_CONFIG_HOME");
-    }
 }
 
 } // namespace
