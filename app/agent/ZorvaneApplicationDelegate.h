@@ -25,7 +25,8 @@ public:
 
     struct Options {
         std::shared_ptr<StateNotifications> notifications; // required
-        // Builds a hidden main window; the delegate owns what it returns. Called at most once.
+        // Builds a hidden main window; the delegate owns and keeps what it returns. Called
+        // only while none has been built.
         std::function<std::unique_ptr<QWindow>()> buildFallbackWindow; // required
         std::chrono::milliseconds showDelay{500};
     };
