@@ -6,8 +6,9 @@
 namespace zorvane::testing {
 
 // Polls until the condition holds, for work that another thread or process finishes; false when
-// the limit passed first. `between` runs between two polls (by default a short pause; tests of
-// Qt objects pass one that runs the event loop).
+// the limit passed first. The limit only ends a test that failed, so it is generous enough for
+// the sanitizer builds on a busy machine. `between` runs between two polls (by default a short
+// pause; tests of Qt objects pass one that runs the event loop).
 template <typename Condition, typename Between>
 bool eventually(Condition condition, std::chrono::milliseconds limit, Between between) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -22,7 +23,7 @@ bool eventually(Condition condition, std::chrono::milliseconds limit, Between be
 
 template <typename Condition>
 bool eventually(Condition condition,
-                std::chrono::milliseconds limit = std::chrono::milliseconds(10'000)) {
+                std::chrono::milliseconds limit = std::chrono::milliseconds(20'000)) {
     return eventually(condition, limit,
                       [] { std::this_thread::sleep_for(std::chrono::milliseconds(2)); });
 }
