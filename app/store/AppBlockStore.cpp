@@ -193,19 +193,24 @@ AppBlockStore::~AppBlockStore() {
 
 namespace {
 
-// The receiver and the keychain it reads its token from, kept alive together by the hooks the
-// store holds for its whole life.
-struct StandardEventReceiver {
-    explicit StandardEventReceiver(std::shared_ptr<Preferences> preferences)
-        : secrets(SecretStore::standard()), receiver(std::move(preferences), *secrets) {}
+// The receiver and the secret store it reads its token from, kept alive together by the hooks
+// the store holds for its whole life.
+struct OwnedEventReceiver {
+    OwnedEventReceiver(std::shared_ptr<Preferences> preferences,
+                       std::unique_ptr<SecretStore> secretStore)
+        : secrets(std::move(secretStore)), receiver(std::move(preferences), *secrets) {}
 
     std::unique_ptr<SecretStore> secrets;
     LocalFilterEventReceiver receiver;
 };
 
-AppBlockStore::EventReceiverHooks standardEventReceiver(std::shared_ptr<Preferences> preferences) {
-    auto shared = std::make_shared<StandardEventReceiver>(std::move(preferences));
-    AppBlockStore::EventReceiverHooks hooks;
+} // namespace
+
+AppBlockStore::EventReceiverHooks
+AppBlockStore::localEventReceiver(std::shared_ptr<Preferences> preferences,
+                                  std::unique_ptr<SecretStore> secrets) {
+    auto shared = std::make_shared<OwnedEventReceiver>(std::move(preferences), std::move(secrets));
+    EventReceiverHooks hooks;
     hooks.start = [shared](std::function<void()> onReady,
                            std::function<void(FilterEventEnvelope)> onEnvelope) {
         auto& receiver = shared->receiver;
@@ -216,14 +221,12 @@ AppBlockStore::EventReceiverHooks standardEventReceiver(std::shared_ptr<Preferen
     return hooks;
 }
 
-} // namespace
-
 std::unique_ptr<AppBlockStore> AppBlockStore::makeStandard(EventReceiverHooks eventReceiver,
                                                            QObject* parent) {
     auto preferences = Preferences::standard();
     auto mainBundle = LinuxMainBundle::current();
     if (!eventReceiver.start) {
-        eventReceiver = standardEventReceiver(preferences);
+        eventReceiver = localEventReceiver(preferences, SecretStore::standard());
     }
     std::shared_ptr<SystemExtensionActivator> activator = LinuxSystemExtensionActivator::standard();
 

@@ -35,6 +35,7 @@
 namespace zorvane {
 
 class DarwinStateObserver;
+class SecretStore;
 class UpdateController;
 class UpdateNotificationController;
 
@@ -120,6 +121,12 @@ public:
     // gets the real event receiver, whose token lives in the keychain.
     static std::unique_ptr<AppBlockStore> makeStandard(EventReceiverHooks eventReceiver = {},
                                                        QObject* parent = nullptr);
+
+    // The real event receiver as the standard store runs it: its preferred port from the
+    // preferences, its token in the given secret store. The receiver and the secret store live
+    // as long as the hooks and their copies.
+    static EventReceiverHooks localEventReceiver(std::shared_ptr<Preferences> preferences,
+                                                 std::unique_ptr<SecretStore> secrets);
 
     // MARK: published state
     const std::vector<BlockedApplication>& applications() const { return applications_; }
