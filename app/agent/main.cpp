@@ -1,6 +1,7 @@
 // The one executable of the application. The agent argument, anywhere among the arguments,
 // makes it the background status agent; without it, it is the windowed application.
 #include "app/agent/ApplicationLog.h"
+#include "app/agent/BackgroundStatusAgentController.h"
 #include "app/agent/TerminationSignals.h"
 #include "app/agent/ZorvaneApplicationDelegate.h"
 #include "app/store/AppBlockStore.h"
@@ -59,8 +60,8 @@ int runAgent(int& argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     TerminationSignals quitOnSignal;
 
-    // The status agent's controller is constructed and started here:
-    //   auto controller = BackgroundStatusAgentController::makeStandard(); controller->start();
+    const auto controller = BackgroundStatusAgentController::makeStandard();
+    controller->start();
 
     QTimer::singleShot(0, [] {
         qCInfo(applicationLog) << "Running as the status agent;" << visibleWindowCount()

@@ -8,6 +8,7 @@
 #include "app/store/HelperLearning.h"
 #include "app/store/LocalFilterEventReceiver.h"
 #include "app/store/RuleSet.h"
+#include "app/store/SharedPreferencesState.h"
 #include "app/store/TemporaryAccess.h"
 #include "app/update/UpdateController.h"
 #include "app/update/UpdateNotificationController.h"
@@ -19,7 +20,6 @@
 #include "platform/linux/LinuxMainBundle.h"
 #include "platform/linux/LinuxSystemExtensionActivator.h"
 #include "platform/linux/LinuxWorkspace.h"
-#include "shared/RecordJson.h"
 #include "zorvane/BuildInfo.h"
 
 #include <QCollator>
@@ -40,25 +40,8 @@ QString text(const std::string& value) {
     return QString::fromStdString(value);
 }
 
-PlistData bytes(const std::string& text) {
-    return PlistData(text.begin(), text.end());
-}
-
-std::optional<std::string> storedText(const Preferences& preferences, const std::string& key) {
-    auto value = preferences.value(key);
-    if (!value || !value->data()) {
-        return std::nullopt;
-    }
-    const auto& data = *value->data();
-    return std::string(data.begin(), data.end());
-}
-
 std::optional<bool> storedBoolean(const Preferences& preferences, const std::string& key) {
-    auto value = preferences.value(key);
-    if (!value || !value->isBoolean()) {
-        return std::nullopt;
-    }
-    return *value->boolean();
+    return SharedPreferencesState::storedBoolean(preferences, key);
 }
 
 // Runs the continuation on the context's thread from its event loop, never inside the call
@@ -166,14 +149,10 @@ AppBlockStore::AppBlockStore(Dependencies dependencies, QObject* parent)
     auto preferences = dependencies_.preferences;
     auto load = QtConcurrent::run([preferences] {
         Decoded decoded;
-        if (auto stored = storedText(*preferences, defaultsKey)) {
-            decoded.applications =
-                RecordJson::decodeBlockedApplications(*stored).value_or(decoded.applications);
-        }
-        if (auto stored = storedText(*preferences, temporaryAccessGrantsKey)) {
-            decoded.grants =
-                RecordJson::decodeTemporaryAccessGrants(*stored).value_or(decoded.grants);
-        }
+        decoded.applications =
+            SharedPreferencesState::storedApplications(*preferences).value_or(decoded.applications);
+        decoded.grants =
+            SharedPreferencesState::storedGrants(*preferences).value_or(decoded.grants);
         return decoded;
     });
     later(std::move(load), this, [this](Decoded decoded) { finishLoad(std::move(decoded)); });
@@ -458,12 +437,9 @@ ActivityQueries AppBlockStore::activityQueries() const {
 }
 
 FilterRules AppBlockStore::ruleSet() const {
-    auto rules =
-        RuleSet::derive(applications_, temporaryAccessGrants_, now(), dependencies_.ownIdentifier);
-    return FilterRules{std::move(rules.blockedCodeIdentityKeys),
-                       std::move(rules.blockedApplicationPaths),
-                       std::move(rules.temporarilyAllowedCodeIdentities),
-                       std::move(rules.temporarilyAllowedApplicationPaths)};
+    return RuleSet::derive(applications_, temporaryAccessGrants_, now(),
+                           dependencies_.ownIdentifier)
+        .filterRules();
 }
 
 // MARK: adding and removing
@@ -621,10 +597,8 @@ void AppBlockStore::reloadSharedState() {
         emit isStatusBarIconEnabledChanged();
     }
     setProtectionRequestedValue(storedBoolean(preferences, protectionRequestedKey).value_or(false));
-    if (auto stored = storedText(preferences, temporaryAccessGrantsKey)) {
-        if (auto grants = RecordJson::decodeTemporaryAccessGrants(*stored)) {
-            setGrants(TemporaryAccess::pruningExpired(std::move(*grants), now()));
-        }
+    if (auto grants = SharedPreferencesState::storedGrants(preferences)) {
+        setGrants(TemporaryAccess::pruningExpired(std::move(*grants), now()));
     }
     filterController_->refreshStatus();
 }
@@ -801,14 +775,7 @@ void AppBlockStore::waitForPersistence() {
 // MARK: helpers
 
 bool AppBlockStore::isTheProgramItself(const BlockedApplication& application) const {
-    const auto& own = dependencies_.ownIdentifier;
-    if (own.isOwnIdentifier(application.bundleIdentifier)) {
-        return true;
-    }
-    const auto identities = application.allCodeIdentities();
-    return std::any_of(identities.begin(), identities.end(), [&](const CodeIdentity& identity) {
-        return own.isOwnIdentifier(identity.signingIdentifier);
-    });
+    return SharedPreferencesState::isTheProgramItself(application, dependencies_.ownIdentifier);
 }
 
 void AppBlockStore::sortApplications(std::vector<BlockedApplication>& applications) const {
@@ -859,16 +826,14 @@ void AppBlockStore::writeProtectionRequested(bool requested) {
 void AppBlockStore::saveApplications() {
     Persistence* queue = persistence_.get();
     queue->enqueue([queue, preferences = dependencies_.preferences, applications = applications_] {
-        preferences->setValue(defaultsKey,
-                              bytes(RecordJson::encodeBlockedApplications(applications)));
+        SharedPreferencesState::storeApplications(*preferences, applications);
         queue->toStore([](AppBlockStore& store) { store.postMainStateChange(); });
     });
 }
 
 void AppBlockStore::saveGrants() {
     // A list that cannot be encoded leaves the stored one as it was.
-    if (auto encoded = RecordJson::encodeTemporaryAccessGrants(temporaryAccessGrants_)) {
-        dependencies_.preferences->setValue(temporaryAccessGrantsKey, bytes(*encoded));
+    if (SharedPreferencesState::storeGrants(*dependencies_.preferences, temporaryAccessGrants_)) {
         postMainStateChange();
     }
 }

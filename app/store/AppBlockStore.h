@@ -6,6 +6,7 @@
 #include "app/store/ActivityLog.h"
 #include "app/store/ActivityQueries.h"
 #include "app/store/ApplicationInspector.h"
+#include "app/store/SharedPreferencesState.h"
 #include "platform/Preferences.h"
 #include "platform/StateNotifications.h"
 #include "platform/Workspace.h"
@@ -70,10 +71,12 @@ class AppBlockStore : public QObject {
     Q_PROPERTY(bool hasLoadedApplications READ hasLoadedApplications NOTIFY loaded)
 
 public:
-    static constexpr const char* defaultsKey = "blockedApplications";
-    static constexpr const char* protectionRequestedKey = "protectionRequested";
-    static constexpr const char* temporaryAccessGrantsKey = "temporaryAccessGrants";
-    static constexpr const char* statusBarIconEnabledKey = "statusBarIconEnabled";
+    static constexpr const char* defaultsKey = SharedPreferencesState::applicationsKey;
+    static constexpr const char* protectionRequestedKey =
+        SharedPreferencesState::protectionRequestedKey;
+    static constexpr const char* temporaryAccessGrantsKey = SharedPreferencesState::grantsKey;
+    static constexpr const char* statusBarIconEnabledKey =
+        SharedPreferencesState::statusBarIconEnabledKey;
     static constexpr const char* persistenceQueueLabel = "dev.quillmoor.Zorvane.persistence";
 
     static constexpr const char* cannotBlockItselfMessage = "Zorvane cannot block itself.";
