@@ -40,6 +40,13 @@ public:
     virtual std::optional<std::vector<std::uint8_t>>
     iconForFile(const std::filesystem::path& path) const = 0;
 
+    // Brings a running application forward with all its windows, ahead of every other
+    // application. False when the platform cannot do that for another process.
+    virtual bool activate(const RunningApplication& application) = 0;
+    // Starts another instance of the bundle's main executable, without arguments, even when
+    // one runs already, and brings it forward. False when it could not be started.
+    virtual bool launchNewInstance(const std::filesystem::path& bundle) = 0;
+
     // The bundle identifiers of the running applications, as the grant rules take them.
     std::vector<std::string> runningBundleIdentifiers() const {
         std::vector<std::string> identifiers;

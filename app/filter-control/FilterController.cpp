@@ -416,3 +416,52 @@ void FilterController::finishRefresh(const FilterManager::LoadResult& loaded,
 }
 
 } // namespace zorvane
+
+namespace zorvane {
+
+// MARK: background synchronisation
+
+void FilterController::synchronizeInBackground(const FilterRules& rules, bool protectionRequested) {
+    const QPointer<FilterController> guard(this);
+    dependencies_.filterManager->load([guard, rules = normalized(rules), protectionRequested](
+                                          FilterManager::LoadResult loaded) mutable {
+        onMainThread(guard, [rules = std::move(rules), protectionRequested,
+                             loaded = std::move(loaded)](FilterController& controller) mutable {
+            controller.synchronizeLoaded(std::move(rules), protectionRequested, std::move(loaded));
+        });
+    });
+}
+
+void FilterController::synchronizeLoaded(FilterRules rules, bool protectionRequested,
+                                         FilterManager::LoadResult loaded) {
+    if (loaded.error) {
+        qCWarning(systemExtensionLog, "Background filter synchronization failed: %s",
+                  utf8(loaded.error->localizedDescription));
+        return;
+    }
+    FilterConfiguration configuration = loaded.configuration.value_or(FilterConfiguration{});
+    auto provider =
+        configuration.providerConfiguration.value_or(FilterConfiguration::ProviderConfiguration{});
+    provider.filterSockets = true;
+    provider.filterDataProviderBundleIdentifier = extensionBundleIdentifier();
+    // The channel belongs to whichever process runs the event receiver; this one only keeps
+    // what is stored.
+    provider.vendorConfiguration =
+        FilterVendorConfiguration::make(rules, std::nullopt, configuration.vendorConfiguration());
+    configuration.providerConfiguration = std::move(provider);
+    configuration.localizedDescription = localizedDescription;
+    if (!protectionRequested) {
+        configuration.enabled = false;
+    }
+    dependencies_.filterManager->save(std::move(configuration),
+                                      [](std::optional<SystemError> error) {
+                                          if (error) {
+                                              qCWarning(systemExtensionLog,
+                                                        "Background filter synchronization "
+                                                        "failed: %s",
+                                                        utf8(error->localizedDescription));
+                                          }
+                                      });
+}
+
+} // namespace zorvane

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "app/filter-control/DelayScheduler.h"
-#include "shared/EventChannel.h"
 #include "app/filter-control/FilterRules.h"
 #include "app/filter-control/FilterStatus.h"
 #include "platform/FilterManager.h"
 #include "platform/MainBundle.h"
 #include "platform/SystemExtensionActivator.h"
 #include "shared/Clock.h"
+#include "shared/EventChannel.h"
 #include "shared/Uuid.h"
 
 #include <QObject>
@@ -71,6 +71,12 @@ public:
     // activated again with them.
     void refreshStatus(std::optional<FilterRules> rules = std::nullopt);
 
+    // Writes these rules into the stored configuration on behalf of a process that does not
+    // own the filter's life (the status agent): the event channel stays the one stored, the
+    // filter is switched off when protection is not requested and otherwise left as it is.
+    // Neither the status nor the pending rules change; failures are only logged.
+    void synchronizeInBackground(const FilterRules& rules, bool protectionRequested);
+
     // The main bundle's identifier (or "com.example.Zorvane") followed by ".FilterExtension".
     std::string extensionBundleIdentifier() const;
     bool isInstalledInApplications() const;
@@ -112,6 +118,8 @@ private:
     void restartLoaded(const Uuid& generation, FilterManager::LoadResult loaded);
     void restartSaved(const std::optional<SystemError>& error);
     void finishRefresh(const FilterManager::LoadResult& loaded, std::optional<FilterRules> rules);
+    void synchronizeLoaded(FilterRules rules, bool protectionRequested,
+                           FilterManager::LoadResult loaded);
 
     void requestNeedsUserApproval(const SystemExtensionRequest& request);
     void requestDidFinish(const SystemExtensionRequest& request,

@@ -1,5 +1,6 @@
 #include "app/store/AppBlockStore.h"
 
+#include "app/agent/BackgroundStatusAgentRegistration.h"
 #include "app/agent/DarwinStateObserver.h"
 #include "app/agent/StateChange.h"
 #include "app/agent/StateNotificationNames.h"
@@ -8,6 +9,7 @@
 #include "app/store/HelperLearning.h"
 #include "app/store/LocalFilterEventReceiver.h"
 #include "app/store/RuleSet.h"
+#include "app/store/SharedPreferencesState.h"
 #include "app/store/TemporaryAccess.h"
 #include "app/update/UpdateController.h"
 #include "app/update/UpdateNotificationController.h"
@@ -15,10 +17,11 @@
 #include "platform/linux/DBusStateNotifications.h"
 #include "platform/linux/FreedesktopNotificationCenter.h"
 #include "platform/linux/LinuxFilterManager.h"
+#include "platform/linux/LinuxLoginAgentService.h"
 #include "platform/linux/LinuxMainBundle.h"
 #include "platform/linux/LinuxSystemExtensionActivator.h"
 #include "platform/linux/LinuxWorkspace.h"
-#include "shared/RecordJson.h"
+#include "zorvane/BuildInfo.h"
 
 #include <QCollator>
 #include <QFuture>
@@ -38,25 +41,8 @@ QString text(const std::string& value) {
     return QString::fromStdString(value);
 }
 
-PlistData bytes(const std::string& text) {
-    return PlistData(text.begin(), text.end());
-}
-
-std::optional<std::string> storedText(const Preferences& preferences, const std::string& key) {
-    auto value = preferences.value(key);
-    if (!value || !value->data()) {
-        return std::nullopt;
-    }
-    const auto& data = *value->data();
-    return std::string(data.begin(), data.end());
-}
-
 std::optional<bool> storedBoolean(const Preferences& preferences, const std::string& key) {
-    auto value = preferences.value(key);
-    if (!value || !value->isBoolean()) {
-        return std::nullopt;
-    }
-    return *value->boolean();
+    return SharedPreferencesState::storedBoolean(preferences, key);
 }
 
 // Runs the continuation on the context's thread from its event loop, never inside the call
@@ -164,14 +150,10 @@ AppBlockStore::AppBlockStore(Dependencies dependencies, QObject* parent)
     auto preferences = dependencies_.preferences;
     auto load = QtConcurrent::run([preferences] {
         Decoded decoded;
-        if (auto stored = storedText(*preferences, defaultsKey)) {
-            decoded.applications =
-                RecordJson::decodeBlockedApplications(*stored).value_or(decoded.applications);
-        }
-        if (auto stored = storedText(*preferences, temporaryAccessGrantsKey)) {
-            decoded.grants =
-                RecordJson::decodeTemporaryAccessGrants(*stored).value_or(decoded.grants);
-        }
+        decoded.applications =
+            SharedPreferencesState::storedApplications(*preferences).value_or(decoded.applications);
+        decoded.grants =
+            SharedPreferencesState::storedGrants(*preferences).value_or(decoded.grants);
         return decoded;
     });
     later(std::move(load), this, [this](Decoded decoded) { finishLoad(std::move(decoded)); });
@@ -191,19 +173,24 @@ AppBlockStore::~AppBlockStore() {
 
 namespace {
 
-// The receiver and the keychain it reads its token from, kept alive together by the hooks the
-// store holds for its whole life.
-struct StandardEventReceiver {
-    explicit StandardEventReceiver(std::shared_ptr<Preferences> preferences)
-        : secrets(SecretStore::standard()), receiver(std::move(preferences), *secrets) {}
+// The receiver and the secret store it reads its token from, kept alive together by the hooks
+// the store holds for its whole life.
+struct OwnedEventReceiver {
+    OwnedEventReceiver(std::shared_ptr<Preferences> preferences,
+                       std::unique_ptr<SecretStore> secretStore)
+        : secrets(std::move(secretStore)), receiver(std::move(preferences), *secrets) {}
 
     std::unique_ptr<SecretStore> secrets;
     LocalFilterEventReceiver receiver;
 };
 
-AppBlockStore::EventReceiverHooks standardEventReceiver(std::shared_ptr<Preferences> preferences) {
-    auto shared = std::make_shared<StandardEventReceiver>(std::move(preferences));
-    AppBlockStore::EventReceiverHooks hooks;
+} // namespace
+
+AppBlockStore::EventReceiverHooks
+AppBlockStore::localEventReceiver(std::shared_ptr<Preferences> preferences,
+                                  std::unique_ptr<SecretStore> secrets) {
+    auto shared = std::make_shared<OwnedEventReceiver>(std::move(preferences), std::move(secrets));
+    EventReceiverHooks hooks;
     hooks.start = [shared](std::function<void()> onReady,
                            std::function<void(FilterEventEnvelope)> onEnvelope) {
         auto& receiver = shared->receiver;
@@ -214,14 +201,12 @@ AppBlockStore::EventReceiverHooks standardEventReceiver(std::shared_ptr<Preferen
     return hooks;
 }
 
-} // namespace
-
 std::unique_ptr<AppBlockStore> AppBlockStore::makeStandard(EventReceiverHooks eventReceiver,
                                                            QObject* parent) {
     auto preferences = Preferences::standard();
     auto mainBundle = LinuxMainBundle::current();
     if (!eventReceiver.start) {
-        eventReceiver = standardEventReceiver(preferences);
+        eventReceiver = localEventReceiver(preferences, SecretStore::standard());
     }
     std::shared_ptr<SystemExtensionActivator> activator = LinuxSystemExtensionActivator::standard();
 
@@ -243,6 +228,10 @@ std::unique_ptr<AppBlockStore> AppBlockStore::makeStandard(EventReceiverHooks ev
     };
     dependencies.activityLog = std::make_shared<ActivityLog>(ActivityLog::standard());
     dependencies.ownIdentifier = OwnIdentifier(mainBundle->identifier());
+    dependencies.registerBackgroundStatusAgent = [mainBundle, preferences] {
+        LinuxLoginAgentService service(mainBundle->url(), build_info::agentPlistName);
+        registerBackgroundStatusAgent(*mainBundle, *preferences, service);
+    };
     return std::make_unique<AppBlockStore>(std::move(dependencies), parent);
 }
 
@@ -451,12 +440,9 @@ ActivityQueries AppBlockStore::activityQueries() const {
 }
 
 FilterRules AppBlockStore::ruleSet() const {
-    auto rules =
-        RuleSet::derive(applications_, temporaryAccessGrants_, now(), dependencies_.ownIdentifier);
-    return FilterRules{std::move(rules.blockedCodeIdentityKeys),
-                       std::move(rules.blockedApplicationPaths),
-                       std::move(rules.temporarilyAllowedCodeIdentities),
-                       std::move(rules.temporarilyAllowedApplicationPaths)};
+    return RuleSet::derive(applications_, temporaryAccessGrants_, now(),
+                           dependencies_.ownIdentifier)
+        .filterRules();
 }
 
 // MARK: adding and removing
@@ -614,10 +600,8 @@ void AppBlockStore::reloadSharedState() {
         emit isStatusBarIconEnabledChanged();
     }
     setProtectionRequestedValue(storedBoolean(preferences, protectionRequestedKey).value_or(false));
-    if (auto stored = storedText(preferences, temporaryAccessGrantsKey)) {
-        if (auto grants = RecordJson::decodeTemporaryAccessGrants(*stored)) {
-            setGrants(TemporaryAccess::pruningExpired(std::move(*grants), now()));
-        }
+    if (auto grants = SharedPreferencesState::storedGrants(preferences)) {
+        setGrants(TemporaryAccess::pruningExpired(std::move(*grants), now()));
     }
     filterController_->refreshStatus();
 }
@@ -794,14 +778,7 @@ void AppBlockStore::waitForPersistence() {
 // MARK: helpers
 
 bool AppBlockStore::isTheProgramItself(const BlockedApplication& application) const {
-    const auto& own = dependencies_.ownIdentifier;
-    if (own.isOwnIdentifier(application.bundleIdentifier)) {
-        return true;
-    }
-    const auto identities = application.allCodeIdentities();
-    return std::any_of(identities.begin(), identities.end(), [&](const CodeIdentity& identity) {
-        return own.isOwnIdentifier(identity.signingIdentifier);
-    });
+    return SharedPreferencesState::isTheProgramItself(application, dependencies_.ownIdentifier);
 }
 
 void AppBlockStore::sortApplications(std::vector<BlockedApplication>& applications) const {
@@ -852,16 +829,14 @@ void AppBlockStore::writeProtectionRequested(bool requested) {
 void AppBlockStore::saveApplications() {
     Persistence* queue = persistence_.get();
     queue->enqueue([queue, preferences = dependencies_.preferences, applications = applications_] {
-        preferences->setValue(defaultsKey,
-                              bytes(RecordJson::encodeBlockedApplications(applications)));
+        SharedPreferencesState::storeApplications(*preferences, applications);
         queue->toStore([](AppBlockStore& store) { store.postMainStateChange(); });
     });
 }
 
 void AppBlockStore::saveGrants() {
     // A list that cannot be encoded leaves the stored one as it was.
-    if (auto encoded = RecordJson::encodeTemporaryAccessGrants(temporaryAccessGrants_)) {
-        dependencies_.preferences->setValue(temporaryAccessGrantsKey, bytes(*encoded));
+    if (SharedPreferencesState::storeGrants(*dependencies_.preferences, temporaryAccessGrants_)) {
         postMainStateChange();
     }
 }

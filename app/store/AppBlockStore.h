@@ -6,6 +6,7 @@
 #include "app/store/ActivityLog.h"
 #include "app/store/ActivityQueries.h"
 #include "app/store/ApplicationInspector.h"
+#include "app/store/SharedPreferencesState.h"
 #include "platform/Preferences.h"
 #include "platform/StateNotifications.h"
 #include "platform/Workspace.h"
@@ -35,6 +36,7 @@
 namespace zorvane {
 
 class DarwinStateObserver;
+class SecretStore;
 class UpdateController;
 class UpdateNotificationController;
 
@@ -69,10 +71,12 @@ class AppBlockStore : public QObject {
     Q_PROPERTY(bool hasLoadedApplications READ hasLoadedApplications NOTIFY loaded)
 
 public:
-    static constexpr const char* defaultsKey = "blockedApplications";
-    static constexpr const char* protectionRequestedKey = "protectionRequested";
-    static constexpr const char* temporaryAccessGrantsKey = "temporaryAccessGrants";
-    static constexpr const char* statusBarIconEnabledKey = "statusBarIconEnabled";
+    static constexpr const char* defaultsKey = SharedPreferencesState::applicationsKey;
+    static constexpr const char* protectionRequestedKey =
+        SharedPreferencesState::protectionRequestedKey;
+    static constexpr const char* temporaryAccessGrantsKey = SharedPreferencesState::grantsKey;
+    static constexpr const char* statusBarIconEnabledKey =
+        SharedPreferencesState::statusBarIconEnabledKey;
     static constexpr const char* persistenceQueueLabel = "dev.quillmoor.Zorvane.persistence";
 
     static constexpr const char* cannotBlockItselfMessage = "Zorvane cannot block itself.";
@@ -120,6 +124,12 @@ public:
     // gets the real event receiver, whose token lives in the keychain.
     static std::unique_ptr<AppBlockStore> makeStandard(EventReceiverHooks eventReceiver = {},
                                                        QObject* parent = nullptr);
+
+    // The real event receiver as the standard store runs it: its preferred port from the
+    // preferences, its token in the given secret store. The receiver and the secret store live
+    // as long as the hooks and their copies.
+    static EventReceiverHooks localEventReceiver(std::shared_ptr<Preferences> preferences,
+                                                 std::unique_ptr<SecretStore> secrets);
 
     // MARK: published state
     const std::vector<BlockedApplication>& applications() const { return applications_; }

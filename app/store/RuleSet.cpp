@@ -45,4 +45,14 @@ RuleSet RuleSet::derive(const std::vector<BlockedApplication>& applications,
     return rules;
 }
 
+FilterRules RuleSet::filterRules() const& {
+    return RuleSet(*this).filterRules();
+}
+
+FilterRules RuleSet::filterRules() && {
+    return FilterRules{std::move(blockedCodeIdentityKeys), std::move(blockedApplicationPaths),
+                       std::move(temporarilyAllowedCodeIdentities),
+                       std::move(temporarilyAllowedApplicationPaths)};
+}
+
 } // namespace zorvane

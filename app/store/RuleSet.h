@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/filter-control/FilterRules.h"
 #include "shared/BlockedApplication.h"
 #include "shared/Date.h"
 #include "shared/OwnIdentifier.h"
@@ -29,6 +30,10 @@ struct RuleSet {
     static RuleSet derive(const std::vector<BlockedApplication>& applications,
                           const std::vector<TemporaryAccessGrant>& grants, Date now,
                           const OwnIdentifier& ownIdentifier);
+
+    // The same four values in the form the filter controller takes.
+    FilterRules filterRules() const&;
+    FilterRules filterRules() &&;
 
     friend bool operator==(const RuleSet&, const RuleSet&) = default;
 };

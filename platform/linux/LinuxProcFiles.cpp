@@ -11,13 +11,14 @@
 namespace zorvane {
 namespace {
 
-std::optional<std::string> readSmallFile(const std::filesystem::path& path) {
+std::optional<std::string> readSmallFile(const std::filesystem::path& path,
+                                         std::size_t limit = 8192) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         return std::nullopt;
     }
     // procfs files report size 0; read what is there, but never an unbounded amount.
-    std::string contents(8192, '\0');
+    std::string contents(limit, '\0');
     file.read(contents.data(), static_cast<std::streamsize>(contents.size()));
     contents.resize(static_cast<std::size_t>(file.gcount()));
     return contents;
@@ -135,6 +136,23 @@ std::optional<std::uint32_t> LinuxProcFiles::numberFile(const std::filesystem::p
         text.remove_suffix(1);
     }
     return parseNumber<std::uint32_t>(text);
+}
+
+std::optional<std::vector<std::string>> LinuxProcFiles::arguments(const std::filesystem::path& root,
+                                                                  std::int32_t pid) {
+    const auto contents = readSmallFile(processDirectory(root, pid) / "cmdline", 64 * 1024);
+    if (!contents) {
+        return std::nullopt;
+    }
+    // Each argument ends with a NUL; a last one cut off by the limit still counts.
+    std::vector<std::string> arguments;
+    std::size_t start = 0;
+    while (start < contents->size()) {
+        const auto end = std::min(contents->find('\0', start), contents->size());
+        arguments.emplace_back(*contents, start, end - start);
+        start = end + 1;
+    }
+    return arguments;
 }
 
 } // namespace zorvane

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace zorvane {
 
@@ -28,6 +29,10 @@ public:
                                                   std::int32_t pid);
     // The Uid and Gid lines of <root>/<pid>/status.
     static std::optional<Ids> ids(const std::filesystem::path& root, std::int32_t pid);
+    // The arguments of <root>/<pid>/cmdline, the program's own name first; at most the first
+    // 64 KiB of them. Nothing when the file cannot be read.
+    static std::optional<std::vector<std::string>> arguments(const std::filesystem::path& root,
+                                                             std::int32_t pid);
     // A file of <root>/<pid> holding one unsigned number (such as "loginuid").
     static std::optional<std::uint32_t> numberFile(const std::filesystem::path& root,
                                                    std::int32_t pid, const char* name);

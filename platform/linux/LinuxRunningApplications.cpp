@@ -2,7 +2,9 @@
 
 #include "codesign/BundleReader.h"
 #include "platform/linux/LinuxProcFiles.h"
+#include "zorvane/BuildInfo.h"
 
+#include <algorithm>
 #include <charconv>
 #include <system_error>
 #include <unistd.h>
@@ -33,6 +35,13 @@ bool isTrue(const PlistValue* value) {
         return *text == "1" || *text == "YES" || *text == "true";
     }
     return false;
+}
+
+bool runsAsAgent(const std::filesystem::path& root, std::int32_t pid) {
+    const auto arguments = LinuxProcFiles::arguments(root, pid);
+    return arguments && arguments->size() > 1 &&
+           std::find(arguments->begin() + 1, arguments->end(), build_info::agentArgument) !=
+               arguments->end();
 }
 
 } // namespace
@@ -129,6 +138,10 @@ LinuxRunningApplications::scanProcesses() {
         application.executableURL = *executable;
         application.processIdentifier = *pid;
         application.activationPolicy = facts.activationPolicy;
+        if (application.activationPolicy == Workspace::ActivationPolicy::regular &&
+            runsAsAgent(root_, *pid)) {
+            application.activationPolicy = Workspace::ActivationPolicy::accessory;
+        }
         running.emplace(ProcessKey{*pid, *startTime, *executable}, std::move(application));
     }
     // Only bundles that still run stay cached, so a relaunch after an update reads afresh.

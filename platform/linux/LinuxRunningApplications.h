@@ -17,6 +17,10 @@ namespace zorvane {
 // Info.plist. Helpers elsewhere inside a bundle are not applications of their own, as on the
 // system this stands in for. Poll-based: each scan lists procfs and reads one link per process;
 // an Info.plist is read once per bundle while any of its processes runs.
+//
+// A process that runs with the status agent's argument counts as an accessory application: on
+// the system this stands in for, the agent declares itself one when it starts, and without that
+// mark it would pass for the window process of its own bundle.
 class LinuxRunningApplications {
 public:
     // `root` is "/proc" except in tests, which lay out a tree of the same shape. Processes of

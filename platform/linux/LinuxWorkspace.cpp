@@ -1,6 +1,9 @@
 #include "platform/linux/LinuxWorkspace.h"
 
+#include "codesign/BundleReader.h"
+
 #include <QDesktopServices>
+#include <QProcess>
 #include <QString>
 #include <QUrl>
 #include <system_error>
@@ -58,6 +61,22 @@ LinuxWorkspace::iconForFile(const std::filesystem::path& path) const {
         return std::nullopt;
     }
     return iconRenderer_(path);
+}
+
+bool LinuxWorkspace::activate(const RunningApplication&) {
+    return false;
+}
+
+bool LinuxWorkspace::launchNewInstance(const std::filesystem::path& bundle) {
+    const auto executable = BundleReader::executablePath(bundle);
+    std::error_code error;
+    if (!executable || !std::filesystem::is_regular_file(*executable, error)) {
+        return false;
+    }
+    QProcess process;
+    process.setProgram(QString::fromStdString(executable->string()));
+    process.setWorkingDirectory(QString::fromStdString(bundle.string()));
+    return process.startDetached();
 }
 
 } // namespace zorvane

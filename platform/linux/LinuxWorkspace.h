@@ -38,6 +38,12 @@ public:
     bool openURL(const std::string& url) override;
     std::optional<std::vector<std::uint8_t>>
     iconForFile(const std::filesystem::path& path) const override;
+    // A desktop session offers no way to raise another process's window, so this does
+    // nothing: the application itself brings its window forward when asked over the session
+    // bus.
+    bool activate(const RunningApplication& application) override;
+    // Starts Contents/MacOS/<CFBundleExecutable> of the bundle, detached from this process.
+    bool launchNewInstance(const std::filesystem::path& bundle) override;
 
     // One poll now, as the timer would do it; tests drive notices with this.
     void pollNow();

@@ -8,13 +8,12 @@
 #include "platform/linux/LinuxMainBundle.h"
 #include "platform/linux/LinuxSystemExtensionActivator.h"
 #include "shared/PlistCodec.h"
+#include "tests/qt-support/EventLoopPolling.h"
 #include "tests/support/BundleBuilder.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tools/ApproveCommand.h"
 #include "tools/StatusCommand.h"
 
-#include <QElapsedTimer>
-#include <QThread>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -23,20 +22,6 @@ namespace zorvane {
 namespace {
 
 using namespace testing;
-
-// Lets the event loop run until the condition holds (10 s at most).
-template <typename Condition> bool eventually(Condition condition) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > 10'000) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
-}
 
 std::string contents(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -52,7 +37,7 @@ FilterManager::LoadResult loadThroughWorker(LinuxFilterManager& manager) {
         std::lock_guard lock(mutex);
         result = std::move(loaded);
     });
-    EXPECT_TRUE(eventually([&] {
+    EXPECT_TRUE(eventuallyOnEventLoop([&] {
         std::lock_guard lock(mutex);
         return result.has_value();
     }));
@@ -106,8 +91,8 @@ TEST(LinuxFilterManagerTest, GarbageIsALoadErrorThatTheStatusShows) {
     dependencies.mainBundle = std::make_shared<testing::FakeMainBundle>();
     FilterController controller(std::move(dependencies));
     controller.refreshStatus();
-    ASSERT_TRUE(
-        eventually([&] { return controller.status().kind() == FilterStatus::Kind::failed; }));
+    ASSERT_TRUE(eventuallyOnEventLoop(
+        [&] { return controller.status().kind() == FilterStatus::Kind::failed; }));
     EXPECT_EQ(controller.status().message().toStdString(), loaded.error->localizedDescription);
 
     // A directory in the file's place cannot be read either, and is no "permission" error.
@@ -275,7 +260,7 @@ TEST_F(LinuxActivatorTest, ApprovalThroughTheCommandFinishesTheWaitingRequest) {
     auto activator = makeActivator();
     auto delegate = submit(*activator);
     EXPECT_EQ(delegate->approvalsNeeded, 0); // never inside submit
-    ASSERT_TRUE(eventually([&] { return delegate->approvalsNeeded == 1; }));
+    ASSERT_TRUE(eventuallyOnEventLoop([&] { return delegate->approvalsNeeded == 1; }));
     EXPECT_FALSE(delegate->answered());
     auto record = ExtensionStateFile(system).read().at(identifier);
     EXPECT_EQ(record.state, SystemExtensionRecord::State::awaitingApproval);
@@ -286,9 +271,9 @@ TEST_F(LinuxActivatorTest, ApprovalThroughTheCommandFinishesTheWaitingRequest) {
         std::string::npos);
 
     EXPECT_EQ(run(&ApproveCommand::run, {}), "Approved " + identifier + "\n");
-    ASSERT_TRUE(eventually([&] { return delegate->answered(); }));
+    ASSERT_TRUE(eventuallyOnEventLoop([&] { return delegate->answered(); }));
     EXPECT_EQ(delegate->finished, SystemExtensionRequestResult::completed);
-    ASSERT_TRUE(eventually([&] { return markCount() == 1; }));
+    ASSERT_TRUE(eventuallyOnEventLoop([&] { return markCount() == 1; }));
     EXPECT_EQ(contents(system / "marker"), "started in /\n");
     EXPECT_NE(contents(system / "filter-host.log").find("host output"), std::string::npos);
     record = ExtensionStateFile(system).read().at(identifier);
@@ -302,7 +287,7 @@ TEST_F(LinuxActivatorTest, ApprovalThroughTheCommandFinishesTheWaitingRequest) {
     auto hostLock = FileLock::acquire(system / "filter-host.lock", FileLock::Wait::failIfHeld);
     ASSERT_TRUE(hostLock);
     auto again = submit(*activator);
-    ASSERT_TRUE(eventually([&] { return again->answered(); }));
+    ASSERT_TRUE(eventuallyOnEventLoop([&] { return again->answered(); }));
     EXPECT_EQ(again->approvalsNeeded, 0);
     EXPECT_EQ(again->finished, SystemExtensionRequestResult::completed);
     EXPECT_EQ(markCount(), 1);
@@ -311,13 +296,13 @@ TEST_F(LinuxActivatorTest, ApprovalThroughTheCommandFinishesTheWaitingRequest) {
 TEST_F(LinuxActivatorTest, AutomaticApprovalAndDeactivation) {
     auto activator = makeActivator(true);
     auto delegate = submit(*activator);
-    ASSERT_TRUE(eventually([&] { return delegate->answered(); }));
+    ASSERT_TRUE(eventuallyOnEventLoop([&] { return delegate->answered(); }));
     EXPECT_EQ(delegate->approvalsNeeded, 0);
     EXPECT_EQ(delegate->finished, SystemExtensionRequestResult::completed);
-    ASSERT_TRUE(eventually([&] { return markCount() == 1; }));
+    ASSERT_TRUE(eventuallyOnEventLoop([&] { return markCount() == 1; }));
 
     auto deactivation = submit(*activator, SystemExtensionRequest::Kind::deactivation);
-    ASSERT_TRUE(eventually([&] { return deactivation->answered(); }));
+    ASSERT_TRUE(eventuallyOnEventLoop([&] { return deactivation->answered(); }));
     EXPECT_EQ(deactivation->finished, SystemExtensionRequestResult::completed);
     EXPECT_EQ(ExtensionStateFile(system).read().at(identifier).state,
               SystemExtensionRecord::State::deactivated);
@@ -325,13 +310,13 @@ TEST_F(LinuxActivatorTest, AutomaticApprovalAndDeactivation) {
     // Deactivated, the extension needs the user's approval again.
     auto manual = makeActivator(false);
     auto next = submit(*manual);
-    ASSERT_TRUE(eventually([&] { return next->approvalsNeeded == 1; }));
+    ASSERT_TRUE(eventuallyOnEventLoop([&] { return next->approvalsNeeded == 1; }));
 }
 
 TEST_F(LinuxActivatorTest, RequestsThatCannotBeServedFail) {
     auto outside = makeActivator(true, false);
     auto delegate = submit(*outside);
-    ASSERT_TRUE(eventually([&] { return delegate->answered(); }));
+    ASSERT_TRUE(eventuallyOnEventLoop([&] { return delegate->answered(); }));
     ASSERT_TRUE(delegate->failed);
     EXPECT_EQ(delegate->failed->domain, "OSSystemExtensionErrorDomain");
     EXPECT_EQ(delegate->failed->code, 3);
@@ -340,7 +325,7 @@ TEST_F(LinuxActivatorTest, RequestsThatCannotBeServedFail) {
     std::filesystem::remove_all(extension);
     auto activator = makeActivator(true);
     auto missing = submit(*activator);
-    ASSERT_TRUE(eventually([&] { return missing->answered(); }));
+    ASSERT_TRUE(eventuallyOnEventLoop([&] { return missing->answered(); }));
     ASSERT_TRUE(missing->failed);
     EXPECT_EQ(missing->failed->code, 4);
     EXPECT_EQ(markCount(), 0);
@@ -356,7 +341,7 @@ TEST_F(LinuxActivatorTest, AnotherActiveVersionIsReplacedOnlyWhenTheDelegateSays
     auto cancelled = std::make_shared<RecordingDelegate>();
     cancelled->replacement = SystemExtensionReplacementAction::cancel;
     activator->submit({SystemExtensionRequest::Kind::activation, identifier, 1}, cancelled);
-    ASSERT_TRUE(eventually([&] { return cancelled->answered(); }));
+    ASSERT_TRUE(eventuallyOnEventLoop([&] { return cancelled->answered(); }));
     EXPECT_EQ(cancelled->replacementsAsked, 1);
     EXPECT_EQ(cancelled->existingVersion, "0.9");
     EXPECT_EQ(cancelled->offeredVersion, "1.0");
@@ -365,7 +350,7 @@ TEST_F(LinuxActivatorTest, AnotherActiveVersionIsReplacedOnlyWhenTheDelegateSays
     EXPECT_EQ(ExtensionStateFile(system).read().at(identifier).bundleShortVersion, "0.9");
 
     auto replaced = submit(*activator);
-    ASSERT_TRUE(eventually([&] { return replaced->answered(); }));
+    ASSERT_TRUE(eventuallyOnEventLoop([&] { return replaced->answered(); }));
     EXPECT_EQ(replaced->replacementsAsked, 1);
     EXPECT_EQ(replaced->finished, SystemExtensionRequestResult::completed);
     EXPECT_EQ(ExtensionStateFile(system).read().at(identifier).bundleShortVersion, "1.0");

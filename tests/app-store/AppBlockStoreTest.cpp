@@ -3,12 +3,17 @@
 #include "StoreFakes.h"
 #include "StoreFixtures.h"
 #include "app/agent/StateNotificationNames.h"
+#include "app/update/UpdateController.h"
 #include "platform/linux/PlistPreferences.h"
 #include "shared/RecordJson.h"
 #include "tests/app-filter-control/FilterControlFakes.h"
+#include "tests/app-update/LocalHttpServer.h"
 #include "tests/qt-support/MemoryPreferences.h"
 #include "tests/support/TemporaryDirectory.h"
 
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QSignalSpy>
 #include <QtTest/QTest>
 #include <atomic>
 #include <gtest/gtest.h>
@@ -69,6 +74,7 @@ protected:
     std::map<std::string, ApplicationInspector::Result> inspections;
     std::mutex inspectionMutex;
     AppBlockStore::EventReceiverHooks receiverHooks;
+    std::optional<UpdateController::Options> updateOptions; // none: no update controller
     std::chrono::milliseconds tickInterval{5000};
     std::unique_ptr<AppBlockStore> store;
 
@@ -95,6 +101,9 @@ protected:
             manager, activator, bundle, {}, clock, std::make_shared<testing::ManualScheduler>()});
         dependencies.clock = clock;
         dependencies.eventReceiver = receiverHooks;
+        if (updateOptions) {
+            dependencies.updateController = new UpdateController(*updateOptions);
+        }
         dependencies.tickInterval = tickInterval;
         dependencies.inspect = [this](const std::filesystem::path& path, const Uuid& id) {
             std::lock_guard lock(inspectionMutex);
@@ -482,6 +491,101 @@ TEST_F(StoreTest, TheTimerPrunesExpiredGrantsAndBecomingActiveRetriesAnApproval)
     store->handleBecameActive();
     testing::settle();
     EXPECT_EQ(activator->submitted.size(), submitted + 1);
+}
+
+// The "Check for Updates…" command against a local manifest server.
+class StoreUpdateTest : public StoreTest {
+protected:
+    void SetUp() override {
+        network.setProxy(QNetworkProxy::NoProxy);
+        UpdateController::Options options;
+        options.running = RunningVersion{"1.4", "27"};
+        options.preferences = preferences;
+        options.clock = clock;
+        options.manifestUrl = server.url(QStringLiteral("/updates/latest.json"));
+        options.network = &network;
+        updateOptions = options;
+    }
+    // The store's controller uses the network manager, which goes before the base's members.
+    void TearDown() override { store.reset(); }
+
+    void serve(const char* version, int status = 200) {
+        const QByteArray body =
+            QByteArray(R"({"version":")") + version +
+            R"(","build":27,"downloadURL":"https://zorvane.app/downloads/Zorvane.dmg"})";
+        server.setResponse("/updates/latest.json",
+                           testing::LocalHttpServer::Response{status, body});
+    }
+
+    // The automatic check of the start-up has ended.
+    void startStoreAndWaitForItsCheck() {
+        startStore();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return server.requests().size() == 1 && !updates().isChecking(); }, 10'000));
+        testing::settle();
+    }
+
+    UpdateController& updates() { return *store->updateController(); }
+
+    testing::LocalHttpServer server;
+    QNetworkAccessManager network;
+};
+
+TEST_F(StoreUpdateTest, AFinishedMenuCheckShowsItsMessageAsTheAlert) {
+    serve("2.0");
+    startStoreAndWaitForItsCheck();
+    // The automatic check said nothing.
+    EXPECT_FALSE(store->alertMessage());
+
+    struct Case {
+        const char* version;
+        int status;
+        QString alert;
+    };
+    const Case cases[] = {
+        {"2.0", 200, QStringLiteral("Zorvane 2.0 is available.")},
+        {"1.4", 200, QStringLiteral(u"You\u2019re up to date. Zorvane 1.4 is the latest version.")},
+        {"2.0", 500,
+         QStringLiteral("Zorvane could not check for updates. Check your internet connection and "
+                        "try again.")},
+    };
+    for (const auto& c : cases) {
+        serve(c.version, c.status);
+        store->setAlertMessage(std::nullopt);
+        QSignalSpy finished(&updates(), &UpdateController::checkFinished);
+        store->checkForUpdatesFromMenu();
+        // Nothing is shown before the check has finished.
+        EXPECT_TRUE(updates().isChecking());
+        EXPECT_FALSE(store->alertMessage());
+        ASSERT_TRUE(finished.wait(10'000));
+        EXPECT_EQ(store->alertMessage(), c.alert) << c.version << " " << c.status;
+    }
+}
+
+TEST_F(StoreUpdateTest, AMenuCheckThatCouldNotStartShowsNothingNotAnEarlierMessage) {
+    serve("1.4");
+    startStoreAndWaitForItsCheck();
+    QSignalSpy finished(&updates(), &UpdateController::checkFinished);
+    store->checkForUpdatesFromMenu();
+    ASSERT_TRUE(finished.wait(10'000));
+    ASSERT_TRUE(store->alertMessage());
+    store->setAlertMessage(std::nullopt);
+
+    // An automatic check is under way: the menu's check does not start, and when the running
+    // one ends its result is not announced, while the controller still holds the earlier text.
+    ASSERT_TRUE(updates().checkForUpdates(true, false));
+    store->checkForUpdatesFromMenu();
+    ASSERT_TRUE(finished.wait(10'000));
+    testing::settle();
+    EXPECT_FALSE(updates().message().isEmpty());
+    EXPECT_FALSE(store->alertMessage());
+
+    // Nor does that ignored request linger to announce a later, unannounced check.
+    ASSERT_TRUE(updates().checkForUpdates(true, false));
+    ASSERT_TRUE(finished.wait(10'000));
+    testing::settle();
+    EXPECT_FALSE(store->alertMessage());
+    EXPECT_EQ(server.requests().size(), 4);
 }
 
 // The list is written through the real preferences file: readers always find a whole list,

@@ -76,5 +76,42 @@ TEST(LinuxWorkspace, IconsComeFromTheRendererForDirectoriesOnly) {
     EXPECT_FALSE(workspace.openURL("not a url"));
 }
 
+TEST(LinuxWorkspace, LaunchesTheBundlesMainExecutableWithoutArgumentsAndNeverActivates) {
+    TemporaryDirectory dir;
+    // The script records its arguments in a file next to the bundle, then ends.
+    const std::string script = "#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" > \"$0.ran\"\n";
+    const std::vector<std::uint8_t> bytes(script.begin(), script.end());
+    const auto app = BundleBuilder::application(dir / "Tool.app", "com.example.tool", bytes).path();
+    LinuxWorkspace workspace(nullptr, std::chrono::milliseconds(1000), dir / "proc");
+
+    ASSERT_TRUE(workspace.launchNewInstance(app));
+    const auto ran = app / "Contents/MacOS/Tool.ran";
+    QElapsedTimer waited;
+    waited.start();
+    std::string recorded;
+    while (waited.elapsed() < 10'000) {
+        std::ifstream in(ran);
+        if (std::getline(in, recorded) && !recorded.empty()) {
+            break;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    EXPECT_EQ(recorded, "0|");
+
+    // No Info.plist, or one whose executable lies outside Contents/MacOS: nothing starts.
+    EXPECT_FALSE(workspace.launchNewInstance(dir / "Missing.app"));
+    const auto escaping =
+        BundleBuilder::application(
+            dir / "Escape.app", "com.example.escape", bytes,
+            PlistDictionary{{"CFBundleExecutable", PlistValue(std::string("../../x"))}})
+            .file("x", script, true)
+            .path();
+    EXPECT_FALSE(workspace.launchNewInstance(escaping));
+
+    Workspace::RunningApplication running;
+    running.bundleIdentifier = "com.example.tool";
+    EXPECT_FALSE(workspace.activate(running));
+}
+
 } // namespace
 } // namespace zorvane

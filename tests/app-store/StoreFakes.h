@@ -18,6 +18,8 @@ class FakeWorkspace final : public Workspace {
 public:
     std::vector<RunningApplication> running;
     TerminationHandler handler;
+    std::vector<RunningApplication> activated;
+    std::vector<std::filesystem::path> launched;
 
     std::vector<RunningApplication> runningApplications() const override { return running; }
     void setTerminationHandler(TerminationHandler h) override { handler = std::move(h); }
@@ -25,6 +27,14 @@ public:
     std::optional<std::vector<std::uint8_t>>
     iconForFile(const std::filesystem::path&) const override {
         return std::nullopt;
+    }
+    bool activate(const RunningApplication& application) override {
+        activated.push_back(application);
+        return true;
+    }
+    bool launchNewInstance(const std::filesystem::path& bundle) override {
+        launched.push_back(bundle);
+        return true;
     }
 
     void run(const std::string& bundleIdentifier) {

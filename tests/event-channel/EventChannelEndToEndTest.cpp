@@ -2,7 +2,9 @@
 #include "EventChannelTestSupport.h"
 #include "app/store/LocalFilterEventReceiver.h"
 #include "filter/FilterActivityRecorder.h"
+#include "tests/filter/ActivityFixtures.h"
 #include "tests/qt-support/MemoryPreferences.h"
+#include "tests/support/Eventually.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -12,20 +14,14 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::Collector;
+using testing::eventually;
 using testing::MemoryPreferences;
 using testing::MemorySecretStore;
 
-const ProcessIdentity chat{"com.example.chat", "CHATTEAM",
-                           "/Applications/Chat.app/Contents/MacOS/Chat"};
-const ProcessIdentity helper{"com.example.chat.helper", std::nullopt,
-                             "/Applications/Chat.app/Contents/MacOS/Helper"};
+using fixtures::chat;
+using fixtures::flowTo;
 
-FilterFlow flowTo(std::string host, std::string port) {
-    FilterFlow flow;
-    flow.direction = FilterFlow::Direction::outbound;
-    flow.socket = SocketFlowInfo{6, std::nullopt, HostEndpoint{std::move(host), std::move(port)}};
-    return flow;
-}
+const ProcessIdentity& helper = fixtures::chatHelper;
 
 std::int64_t totalCount(const std::vector<FilterEventEnvelope>& envelopes) {
     std::int64_t total = 0;
@@ -35,17 +31,6 @@ std::int64_t totalCount(const std::vector<FilterEventEnvelope>& envelopes) {
         }
     }
     return total;
-}
-
-template <typename Condition> bool eventually(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
 }
 
 class EventChannelEndToEndTest : public ::testing::Test {

@@ -3,6 +3,7 @@
 #include "EventChannelTestSupport.h"
 #include "app/store/LocalFilterEventReceiver.h"
 #include "tests/qt-support/MemoryPreferences.h"
+#include "tests/support/Eventually.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::Collector;
+using testing::eventually;
 using testing::frameFor;
 using testing::LoopbackClient;
 using testing::MemoryPreferences;
@@ -20,17 +22,6 @@ using testing::MemorySecretStore;
 using testing::sampleEnvelope;
 
 constexpr int idleConnections = 1000;
-
-template <typename Condition> bool eventually(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
 
 // "VmHWM" or "VmRSS" of this process, in kB.
 long memoryStatus(const std::string& field) {

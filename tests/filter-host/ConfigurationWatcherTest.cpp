@@ -1,6 +1,7 @@
 #include "filter/host/ConfigurationWatcher.h"
 
 #include "filter/host/ProviderSupervisor.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/TemporaryDirectory.h"
 
 #include <asio/executor_work_guard.hpp>
@@ -15,6 +16,7 @@
 namespace zorvane {
 namespace {
 
+using testing::eventually;
 // Records what the host does to it; completes start and stop at once, as the provider does.
 class RecordingProvider final : public HostedProvider {
 public:
@@ -55,18 +57,6 @@ private:
     mutable std::mutex mutex_;
     Record record_;
 };
-
-// Waits for a condition with a bounded timeout instead of sleeping a fixed time.
-template <typename Condition> bool eventually(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return condition();
-}
 
 FilterConfiguration configuration(bool enabled, PlistDictionary vendor) {
     FilterConfiguration result;

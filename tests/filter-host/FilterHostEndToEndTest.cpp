@@ -4,6 +4,7 @@
 #include "platform/linux/FilterConfigurationFile.h"
 #include "shared/CodeIdentity.h"
 #include "tests/support/BundleBuilder.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/LoopbackFrameListener.h"
 #include "tests/support/MachOBuilder.h"
 #include "tests/support/TemporaryDirectory.h"
@@ -30,18 +31,8 @@ extern char** environ;
 namespace zorvane {
 namespace {
 
+using testing::eventually;
 using namespace std::chrono_literals;
-
-template <typename Condition> bool eventually(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return condition();
-}
 
 std::string contents(const std::filesystem::path& path) {
     std::ifstream in(path);

@@ -1,7 +1,9 @@
 #include "filter/FilterActivityRecorder.h"
 
+#include "ActivityFixtures.h"
 #include "shared/FrameCodec.h"
 #include "shared/RecordJson.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/LoopbackFrameListener.h"
 
 #include <algorithm>
@@ -16,18 +18,12 @@ using namespace std::chrono_literals;
 using testing::LoopbackFrameListener;
 using Received = LoopbackFrameListener::Received;
 
-const std::string token(72, 'k');
-const ProcessIdentity chat{"com.example.chat", "CHATTEAM",
-                           "/Applications/Chat.app/Contents/MacOS/Chat"};
-const ProcessIdentity helper{"com.example.chat.helper", std::nullopt,
-                             "/Applications/Chat.app/Contents/MacOS/Helper"};
+using fixtures::chat;
+using fixtures::flowTo;
+using testing::eventually;
 
-FilterFlow flowTo(std::string host, std::string port) {
-    FilterFlow flow;
-    flow.direction = FilterFlow::Direction::outbound;
-    flow.socket = SocketFlowInfo{6, std::nullopt, HostEndpoint{std::move(host), std::move(port)}};
-    return flow;
-}
+const std::string token(72, 'k');
+const ProcessIdentity& helper = fixtures::chatHelper;
 
 std::vector<NetworkActivityEvent> activityIn(const std::vector<Received>& received) {
     std::vector<NetworkActivityEvent> events;
@@ -57,17 +53,6 @@ std::int64_t totalCount(const std::vector<NetworkActivityEvent>& events) {
         total += event.blockedConnectionCount;
     }
     return total;
-}
-
-template <typename Condition> bool eventually(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
 }
 
 class FilterActivityRecorderTest : public ::testing::Test {

@@ -2,6 +2,7 @@
 
 #include "tests/support/BundleBuilder.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "zorvane/BuildInfo.h"
 
 #include <csignal>
 #include <fstream>
@@ -34,6 +35,12 @@ public:
         }
         std::ofstream(directory / "status") << "Name:\tx\nUid:\t" << uid << '\t' << uid << '\t'
                                             << uid << '\t' << uid << "\nGid:\t0\t0\t0\t0\n";
+    }
+    void arguments(int pid, const std::vector<std::string>& arguments) {
+        std::ofstream cmdline(root_ / std::to_string(pid) / "cmdline", std::ios::binary);
+        for (const auto& argument : arguments) {
+            cmdline << argument << '\0';
+        }
     }
     void remove(int pid) { fs::remove_all(root_ / std::to_string(pid)); }
     const fs::path& root() const { return root_; }
@@ -79,6 +86,21 @@ TEST_F(LinuxRunningApplicationsTest, FindsBundleMainExecutablesOfTheUserOnly) {
     EXPECT_EQ(applications[0].activationPolicy, Policy::regular);
     EXPECT_EQ(applications[1].bundleIdentifier, "com.example.agent");
     EXPECT_EQ(applications[1].activationPolicy, Policy::accessory);
+
+    // The same bundle's executable started as the status agent is an accessory application;
+    // the argument counts only after the program's name.
+    const auto editorExecutable = (editor / "Contents/MacOS/Editor").string();
+    proc.add(15, editorExecutable, 100, user);
+    proc.arguments(15, {editorExecutable, "-v", build_info::agentArgument});
+    proc.add(16, editorExecutable, 100, user);
+    proc.arguments(16, {build_info::agentArgument, "--other"});
+    applications = running.scan();
+    std::sort(applications.begin(), applications.end(), [](const auto& a, const auto& b) {
+        return a.processIdentifier < b.processIdentifier;
+    });
+    ASSERT_EQ(applications.size(), 4u);
+    EXPECT_EQ(applications[2].activationPolicy, Policy::accessory);
+    EXPECT_EQ(applications[3].activationPolicy, Policy::regular);
 
     EXPECT_EQ(LinuxRunningApplications::bundleOfExecutable("/A/B.app/Contents/MacOS/B (deleted)"),
               fs::path("/A/B.app"));

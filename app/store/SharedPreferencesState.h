@@ -1,0 +1,54 @@
+#pragma once
+
+#include "platform/Preferences.h"
+#include "shared/BlockedApplication.h"
+#include "shared/OwnIdentifier.h"
+#include "shared/TemporaryAccessGrant.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zorvane {
+
+// The block list, the grants and the two settings as the window process and the status agent
+// keep them in their shared preferences. Both processes read and write them through these
+// functions, so that neither can come to understand a stored value differently from the other.
+class SharedPreferencesState {
+public:
+    static constexpr const char* applicationsKey = "blockedApplications";
+    static constexpr const char* grantsKey = "temporaryAccessGrants";
+    static constexpr const char* protectionRequestedKey = "protectionRequested";
+    static constexpr const char* statusBarIconEnabledKey = "statusBarIconEnabled";
+
+    // The bytes stored under the key as text; nothing when the key holds no data.
+    static std::optional<std::string> storedText(const Preferences& preferences,
+                                                 const std::string& key);
+    // Nothing when the key is absent or holds something other than a Boolean.
+    static std::optional<bool> storedBoolean(const Preferences& preferences,
+                                             const std::string& key);
+
+    // The stored lists as written; nothing when absent or undecodable (either one counts as an
+    // empty list for readers that do not have to tell them apart).
+    static std::optional<std::vector<BlockedApplication>>
+    storedApplications(const Preferences& preferences);
+    static std::optional<std::vector<TemporaryAccessGrant>>
+    storedGrants(const Preferences& preferences);
+
+    // An application is the program itself when its bundle identifier, or the signing
+    // identifier of any of its code identities, is an own identifier.
+    static bool isTheProgramItself(const BlockedApplication& application,
+                                   const OwnIdentifier& ownIdentifier);
+    static std::vector<BlockedApplication>
+    withoutTheProgramItself(std::vector<BlockedApplication> applications,
+                            const OwnIdentifier& ownIdentifier);
+
+    // Stores the grants as JSON; false, leaving the stored value as it was, when they cannot be
+    // encoded. Pending until the preferences are synchronised.
+    static bool storeGrants(Preferences& preferences,
+                            const std::vector<TemporaryAccessGrant>& grants);
+    static void storeApplications(Preferences& preferences,
+                                  const std::vector<BlockedApplication>& applications);
+};
+
+} // namespace zorvane

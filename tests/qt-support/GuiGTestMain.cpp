@@ -1,0 +1,11 @@
+// GoogleTest main for tests of windows: a GUI application on the offscreen platform, so that
+// windows exist, show and hide without a display.
+#include <QGuiApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
