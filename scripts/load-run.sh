@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # The load run: 200,000 flows from 50 simulated processes (half of them in listed applications)
 # through filter.sock to the real filter host, with the real receiving application taking the
-# filter's reports. Builds the default preset first; the state lives in a temporary directory
-# that is removed afterwards (--state DIR keeps it). Arguments go to zorvane-load-run:
-#   [--flows N] [--processes P] [--state DIR] [--application EXECUTABLE]
+# filter's reports (Zorvane in window mode, offscreen). Builds the default preset first; the state
+# lives in a temporary directory that is removed afterwards (--state DIR keeps it). Arguments go
+# to zorvane-load-run: [--flows N] [--processes P] [--state DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if [ -f /work/ccache.env ]; then . /work/ccache.env; fi
 cmake --preset default >/dev/null
-cmake --build --preset default --target zorvane-load-run zorvane-headless-app ZorvaneFilter >/dev/null
+cmake --build --preset default --target zorvane-load-run Zorvane ZorvaneFilter >/dev/null
 
 state=
 for argument in "$@"; do

@@ -1,16 +1,14 @@
 // zorvane-load-run: the whole system under load. Flows from simulated processes go through
 // filter.sock as fast as one client can send them, to the real filter host (started by the
-// system-extension stand-in of the real receiving application) while the application takes the
-// filter's reports. Half of the processes run executables of listed applications. Prints the
-// throughput (against a baseline of the same run: as many inbound flows, which the filter does
-// not examine), the host's and the application's peak memory, the envelopes the application
-// received and whether the stored counts equal the drops.
+// system-extension stand-in for the real application, Zorvane in window mode, offscreen) while
+// the application takes the filter's reports. Half of the processes run executables of listed
+// applications. Prints the throughput (against a baseline of the same run: as many inbound flows,
+// which the filter does not examine), the host's and the application's peak memory, the envelopes
+// the application received and whether the stored counts equal the drops.
 //
-//   zorvane-load-run [--flows N] [--processes P] [--state DIR] [--application EXECUTABLE]
+//   zorvane-load-run [--flows N] [--processes P] [--state DIR]
 //
-// Without --application the headless stand-in of the window process runs, with the built
-// bundle as its main bundle; a given executable is started without arguments (offscreen).
-// Run it inside a D-Bus session (scripts/load-run.sh does).
+// Run it inside a D-Bus session with a Secret Service (scripts/load-run.sh does).
 #include "samples/SampleApplications.h"
 #include "tests/system-support/ChildProcess.h"
 #include "tests/system-support/FlowPipeline.h"
@@ -41,8 +39,6 @@ struct Options {
     std::uint64_t flows = 200'000;
     int processes = 50;
     fs::path state;
-    fs::path application = ZORVANE_HEADLESS_APP;
-    bool headless = true;
 };
 
 std::optional<Options> parse(int argc, char** argv) {
@@ -59,9 +55,6 @@ std::optional<Options> parse(int argc, char** argv) {
             options.processes = std::atoi(value.c_str());
         } else if (argument == "--state") {
             options.state = value;
-        } else if (argument == "--application") {
-            options.application = value;
-            options.headless = false;
         } else {
             return std::nullopt;
         }
@@ -200,14 +193,11 @@ int run(const Options& options) {
     environment.applicationsDirectory = bundle.parent_path();
     environment.extra = {"QT_LOGGING_RULES=dev.quillmoor.Zorvane.EventReceiver.debug=true",
                          "QT_QPA_PLATFORM=offscreen"};
-    std::vector<std::string> arguments;
-    if (options.headless) {
-        arguments.push_back(bundle.string());
-    }
-    ChildProcess application(options.application, arguments, sandbox.environment(environment),
+    const fs::path executable = bundle / "Contents/MacOS/Zorvane";
+    ChildProcess application(executable, {}, sandbox.environment(environment),
                              sandbox.logDirectory() / "application");
     if (!application.started()) {
-        std::fprintf(stderr, "zorvane-load-run: cannot start %s\n", options.application.c_str());
+        std::fprintf(stderr, "zorvane-load-run: cannot start %s\n", executable.c_str());
         return 1;
     }
 
@@ -298,8 +288,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     const auto options = parse(argc, argv);
     if (!options) {
-        std::fprintf(stderr, "usage: zorvane-load-run [--flows N] [--processes P] [--state DIR] "
-                             "[--application EXECUTABLE]\n");
+        std::fprintf(stderr, "usage: zorvane-load-run [--flows N] [--processes P] [--state DIR]\n");
         return 2;
     }
     return run(*options);

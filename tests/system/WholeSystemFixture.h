@@ -1,6 +1,7 @@
 #pragma once
 
 #include "samples/SampleApplications.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/system-support/ChildProcess.h"
 #include "tests/system-support/FlowPipeline.h"
@@ -10,7 +11,6 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace zorvane::testing {
@@ -20,8 +20,6 @@ namespace zorvane::testing {
 // and zorvane-system for the flows a person would open.
 class WholeSystem : public ::testing::Test {
 protected:
-    using Clock = std::chrono::steady_clock;
-
     void SetUp() override {
         for (const auto& sample : SampleApplications::all()) {
             SampleApplications::write(sample, samples);
@@ -34,20 +32,6 @@ protected:
             EXPECT_EQ(application->waitForExit(), 0) << application->standardError();
         }
         EXPECT_TRUE(sandbox.stopFilter());
-    }
-
-    // Polls (every 20 ms) until the condition holds, for at most the limit.
-    template <typename Condition>
-    static bool eventually(Condition condition,
-                           std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-        const auto deadline = Clock::now() + limit;
-        while (!condition()) {
-            if (Clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
     }
 
     // Seeds the list with these samples and protection on, as a person who dropped them left it.
@@ -70,9 +54,11 @@ protected:
         return sandbox.environment(options);
     }
 
+    // Zorvane in window mode, offscreen.
     void startApplication() {
         application = std::make_unique<ChildProcess>(
-            ZORVANE_HEADLESS_APP, std::vector<std::string>{ZORVANE_APP_BUNDLE}, environment(),
+            std::filesystem::path(ZORVANE_APP_BUNDLE) / "Contents/MacOS/Zorvane",
+            std::vector<std::string>{}, environment(),
             sandbox.logDirectory() / ("application-" + std::to_string(++applicationRuns)));
         ASSERT_TRUE(application->started());
     }
