@@ -7,7 +7,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if [ -f /work/ccache.env ]; then . /work/ccache.env; fi
 cmake --preset default >/dev/null
 cmake --build --preset default --target zorvane-load-run Zorvane ZorvaneFilter >/dev/null
 
