@@ -27,7 +27,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             token.words[zorvane::AuditToken::pidWord] = static_cast<std::uint32_t>(pid);
             return token;
         });
-    const auto result = parser.parse(std::string_view(reinterpret_cast<const char*>(data), size));
+    const std::string_view line(reinterpret_cast<const char*>(data), size);
+    // The host asks this first, of every line.
+    if (zorvane::FlowRequestParser::isActivityReportRequest(line)) {
+        const auto report = zorvane::FlowReply::activityReport({});
+        if (report.find('\n') != std::string::npos) {
+            std::abort();
+        }
+        return 0;
+    }
+    const auto result = parser.parse(line);
     if (result.flow.has_value() == !result.error.empty()) {
         std::abort(); // exactly one of flow and error
     }
