@@ -10,6 +10,7 @@
 #include "app/store/LocalFilterEventReceiver.h"
 #include "app/store/RuleSet.h"
 #include "app/store/SharedPreferencesState.h"
+#include "app/store/StoreLog.h"
 #include "app/store/TemporaryAccess.h"
 #include "app/update/UpdateController.h"
 #include "app/update/UpdateNotificationController.h"
@@ -599,7 +600,14 @@ void AppBlockStore::reloadSharedState() {
         isStatusBarIconEnabled_ = iconEnabled;
         emit isStatusBarIconEnabledChanged();
     }
-    setProtectionRequestedValue(storedBoolean(preferences, protectionRequestedKey).value_or(false));
+    const bool requested = storedBoolean(preferences, protectionRequestedKey).value_or(false);
+    if (requested != isProtectionRequested_) {
+        // The one trace of a switch made in the status agent: the window process has no other
+        // record of who changed the wish.
+        qCInfo(storeLog).noquote()
+            << "Protection wish changed by the status agent:" << (requested ? "on" : "off");
+    }
+    setProtectionRequestedValue(requested);
     if (auto grants = SharedPreferencesState::storedGrants(preferences)) {
         setGrants(TemporaryAccess::pruningExpired(std::move(*grants), now()));
     }

@@ -2,14 +2,12 @@
 // the test runs in, with every directory it touches in a temporary one.
 #include "app/agent/BackgroundStatusAgentRegistration.h"
 #include "shared/PlistCodec.h"
+#include "tests/qt-support/ZorvaneProcess.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "zorvane/BuildInfo.h"
 
 #include <QDBusConnection>
-#include <QElapsedTimer>
 #include <QProcess>
-#include <QThread>
-#include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -17,10 +15,13 @@
 namespace zorvane {
 namespace {
 
-constexpr qint64 boundMs = 20'000;
-const QString forwardLine = QStringLiteral("Brought the main window \"Zorvane\" forward (760x650)");
+using testing::mainWindowForwardLine;
+using testing::processBoundMs;
+using testing::ZorvaneProcess;
+
+const QString& forwardLine = mainWindowForwardLine;
 const QString windowsLine = QStringLiteral("Running with windows");
-const std::filesystem::path builtBundle = ZORVANE_APP_BUNDLE;
+const std::filesystem::path builtBundle = ZorvaneProcess::builtBundle();
 
 std::string readFile(const std::filesystem::path& file) {
     std::ifstream in(file);
@@ -29,83 +30,10 @@ std::string readFile(const std::filesystem::path& file) {
     return text.str();
 }
 
-class ZorvaneProcess {
-public:
-    ZorvaneProcess(const TemporaryDirectory& directory,
-                   const std::filesystem::path& applicationsDirectory) {
-        auto environment = QProcessEnvironment::systemEnvironment();
-        const auto set = [&](const char* name, const std::filesystem::path& path) {
-            std::filesystem::create_directories(path);
-            environment.insert(QString::fromLatin1(name), QString::fromStdString(path.string()));
-        };
-        set("HOME", directory / "home");
-        set("XDG_CONFIG_HOME", directory / "config");
-        set("XDG_DATA_HOME", directory / "data");
-        set("XDG_STATE_HOME", directory / "state");
-        set("XDG_CACHE_HOME", directory / "cache");
-        set("ZORVANE_SYSTEM_DIR", directory / "system");
-        set("ZORVANE_APPLICATIONS_DIR", applicationsDirectory);
-        environment.insert("ZORVANE_PREFERENCES",
-                           QString::fromStdString((directory / "preferences.plist").string()));
-        // Nothing leaves the machine: the update check fails at once on a closed local port.
-        environment.insert("ZORVANE_UPDATE_MANIFEST_URL",
-                           "https://127.0.0.1:9/updates/latest.json");
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        environment.insert("QT_LOGGING_RULES", "dev.quillmoor.Zorvane.*=true");
-        process_.setProcessEnvironment(environment);
-        process_.setReadChannel(QProcess::StandardError);
-    }
-
-    ~ZorvaneProcess() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished();
-        }
-    }
-
-    void start(const QStringList& arguments = {}) {
-        clock_.start();
-        process_.start(QStringLiteral(ZORVANE_EXECUTABLE), arguments);
-        ASSERT_TRUE(process_.waitForStarted(boundMs));
-    }
-
-    // Waits until the log holds the line `count` times; the time since start when it did.
-    std::optional<qint64> waitFor(const QString& line, int count = 1) {
-        while (log_.count(line) < count) {
-            if (clock_.elapsed() > boundMs || process_.state() == QProcess::NotRunning) {
-                read();
-                return log_.count(line) >= count ? std::optional(clock_.elapsed()) : std::nullopt;
-            }
-            process_.waitForReadyRead(10);
-            read();
-        }
-        return clock_.elapsed();
-    }
-
-    // Asks for an orderly quit, as a session ending would; the exit code, or -1.
-    int terminate() {
-        ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
-        if (!process_.waitForFinished(boundMs)) {
-            return -1;
-        }
-        read();
-        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-    }
-
-    const QString& log() const { return log_; }
-
-private:
-    void read() { log_ += QString::fromUtf8(process_.readAllStandardError()); }
-
-    QProcess process_;
-    QElapsedTimer clock_;
-    QString log_;
-};
-
 bool requestOpenMainWindow() {
     QProcess helper;
     helper.start(QStringLiteral(ZORVANE_STATE_HELPER), {QStringLiteral("open-main-window")});
-    return helper.waitForFinished(boundMs) && helper.exitCode() == 0;
+    return helper.waitForFinished(processBoundMs) && helper.exitCode() == 0;
 }
 
 class Startup : public ::testing::Test {
@@ -126,8 +54,8 @@ protected:
 };
 
 TEST_F(Startup, WindowModeBringsTheMainWindowForwardHalfASecondAfterLaunch) {
-    ZorvaneProcess zorvane(directory, directory / "Applications");
-    zorvane.start();
+    ZorvaneProcess zorvane(directory.path(), directory / "Applications");
+    ASSERT_TRUE(zorvane.start());
     const auto launched = zorvane.waitFor(windowsLine);
     const auto forward = zorvane.waitFor(forwardLine);
     ASSERT_TRUE(launched && forward) << zorvane.log().toStdString();
@@ -143,8 +71,8 @@ TEST_F(Startup, WindowModeBringsTheMainWindowForwardHalfASecondAfterLaunch) {
 }
 
 TEST_F(Startup, AgentArgumentAnywhereRunsWithoutAnyWindow) {
-    ZorvaneProcess agent(directory, directory / "Applications");
-    agent.start({"--first", build_info::agentArgument, "last"});
+    ZorvaneProcess agent(directory.path(), directory / "Applications");
+    ASSERT_TRUE(agent.start({"--first", build_info::agentArgument, "last"}));
     ASSERT_TRUE(agent.waitFor("Running as the status agent; 0 visible windows"))
         << agent.log().toStdString();
     // The agent does not answer the window process's request.
@@ -156,8 +84,8 @@ TEST_F(Startup, AgentArgumentAnywhereRunsWithoutAnyWindow) {
 }
 
 TEST_F(Startup, OpenWindowRequestFromAnotherProcessBringsTheMainWindowForward) {
-    ZorvaneProcess zorvane(directory, directory / "Applications");
-    zorvane.start();
+    ZorvaneProcess zorvane(directory.path(), directory / "Applications");
+    ASSERT_TRUE(zorvane.start());
     ASSERT_TRUE(zorvane.waitFor(forwardLine)) << zorvane.log().toStdString();
 
     ASSERT_TRUE(requestOpenMainWindow());
@@ -169,8 +97,8 @@ TEST_F(Startup, OpenWindowRequestFromAnotherProcessBringsTheMainWindowForward) {
 }
 
 TEST_F(Startup, CopyInTheApplicationsFolderRegistersTheAgentForItsBuild) {
-    ZorvaneProcess zorvane(directory, builtBundle.parent_path());
-    zorvane.start();
+    ZorvaneProcess zorvane(directory.path(), builtBundle.parent_path());
+    ASSERT_TRUE(zorvane.start());
     ASSERT_TRUE(zorvane.waitFor(forwardLine)) << zorvane.log().toStdString();
     EXPECT_EQ(zorvane.terminate(), 0);
 
