@@ -5,7 +5,6 @@
 #include "app/agent/StateChange.h"
 #include "app/agent/StateNotificationNames.h"
 #include "app/store/ApplicationIconRenderer.h"
-#include "app/store/EventReceiverLog.h"
 #include "app/store/HelperLearning.h"
 #include "app/store/LocalFilterEventReceiver.h"
 #include "app/store/RuleSet.h"
@@ -287,7 +286,7 @@ void AppBlockStore::startReceiver() {
         if (!persistence) {
             return;
         }
-        qCDebug(eventReceiverLog, "Envelope received: %zu activity events, %zu observations",
+        qCDebug(storeLog, "Envelope received: %zu activity events, %zu observations",
                 envelope.activityEvents.size(), envelope.observations.size());
         Persistence* queue = persistence.get();
         queue->enqueue([queue, log, events = std::move(envelope.activityEvents),

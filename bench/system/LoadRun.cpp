@@ -191,7 +191,7 @@ int run(const Options& options) {
     SystemSandbox::EnvironmentOptions environment;
     environment.autoApprove = true;
     environment.applicationsDirectory = bundle.parent_path();
-    environment.extra = {"QT_LOGGING_RULES=dev.quillmoor.Zorvane.EventReceiver.debug=true",
+    environment.extra = {"QT_LOGGING_RULES=dev.quillmoor.Zorvane.Store.debug=true",
                          "QT_QPA_PLATFORM=offscreen"};
     const fs::path executable = bundle / "Contents/MacOS/Zorvane";
     ChildProcess application(executable, {}, sandbox.environment(environment),

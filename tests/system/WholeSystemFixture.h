@@ -50,7 +50,7 @@ protected:
         options.autoApprove = true;
         options.applicationsDirectory = std::filesystem::path(ZORVANE_APP_BUNDLE).parent_path();
         options.extra = {"QT_QPA_PLATFORM=offscreen",
-                         "QT_LOGGING_RULES=dev.quillmoor.Zorvane.EventReceiver.debug=true"};
+                         "QT_LOGGING_RULES=dev.quillmoor.Zorvane.Store.debug=true"};
         return sandbox.environment(options);
     }
 
