@@ -6,7 +6,7 @@
 #   scripts/run.sh           with a display: opens the window and says how to drop a sample
 #                            application, approve the filter and open a connection
 #   scripts/run.sh --demo    (also without a display) plays the story of a blocked attempt
-#                            offscreen, prints a transcript and stops
+#                            offscreen, writes a screenshot, prints a transcript and stops
 #   --no-build               runs what $ZORVANE_BUILD_DIR (default build/default) holds, as the
 #                            tests do, without setting up or building
 set -euo pipefail
@@ -134,6 +134,8 @@ mail="$samples/Sample Mail.app"
 fetcher="$mail/Contents/Helpers/Sample Mail Fetcher"
 chat="$samples/Sample Chat.app"
 activity="$ZORVANE_CONTAINER_DIR/Library/Application Support/Zorvane/blocked-network-activity-v1.json"
+screenshot=$run/zorvane-window.png
+snapshots() { grep -c 'Wrote a snapshot of the main window' "$log" || true; }
 
 # A command line as a person would type it from the repository, paths shortened.
 shown() {
@@ -191,7 +193,7 @@ PLIST
 echo "2. Zorvane starts in window mode and asks for its filter extension:"
 shown Zorvane
 QT_QPA_PLATFORM=offscreen ZORVANE_UPDATE_MANIFEST_URL=http://127.0.0.1:9/updates/latest.json \
-  "$zorvane" 2>"$log" &
+  ZORVANE_WINDOW_SNAPSHOT=$screenshot "$zorvane" 2>"$log" &
 zorvane_pid=$!
 pids+=("$zorvane_pid")
 awaiting() { "$system" status | grep -q 'awaiting approval'; }
@@ -216,6 +218,7 @@ for request in "--app|$mail|--host|imap.example.com|--port|993|drop" \
   [ "$got" = "$expected" ] || fail "expected $expected for ${words[*]}"
 done
 
+before=$(snapshots)
 echo "5. A second later the filter reports the attempts; Zorvane keeps them in its activity file:"
 reported() {
   grep -q 'com.example.SampleMail.Fetcher' "$activity" &&
@@ -229,7 +232,12 @@ grep -o '"blockedConnectionCount": *[0-9]*\|"destinationHost": *"[^"]*"\|"destin
     echo "    $identifier to $host:$port: $count blocked"
   done
 
-echo "6. Zorvane and the filter stop."
+echo "6. The main window shows them (${screenshot#$PWD/}, its texts in ${screenshot#$PWD/}.txt):"
+redrawn() { [ "$(snapshots)" -gt "$before" ]; }
+within 20 redrawn || fail "the main window never showed the attempts"
+sed 's/^/    | /' "$screenshot.txt"
+
+echo "7. Zorvane and the filter stop."
 kill -TERM "$zorvane_pid"
 status=0
 wait "$zorvane_pid" || status=$?

@@ -3,6 +3,7 @@
 #include "app/agent/ApplicationLog.h"
 #include "app/agent/BackgroundStatusAgentController.h"
 #include "app/agent/TerminationSignals.h"
+#include "app/agent/WindowSnapshot.h"
 #include "app/agent/ZorvaneApplicationDelegate.h"
 #include "app/store/AppBlockStore.h"
 #include "app/update/UpdateController.h"
@@ -100,6 +101,8 @@ int runWindows(int& argc, char** argv) {
 
     // The process's one store: every window shows this instance.
     const std::unique_ptr<AppBlockStore> store = AppBlockStore::makeStandard();
+    // Without a screen (the offscreen demo, tests), what the main window shows goes to files.
+    const auto snapshot = WindowSnapshot::fromEnvironment(*store);
 
     QQmlApplicationEngine engine;
     engine.addImportPath(QStringLiteral("qrc:/"));

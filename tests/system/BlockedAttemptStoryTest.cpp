@@ -44,6 +44,9 @@ TEST_F(WholeSystem, ListedApplicationIsDroppedReportedAndItsDiscoveredHelperLear
     }
     EXPECT_EQ(stored, (std::map<std::string, std::int64_t>{{"Sample Mail", drops["Sample Mail"]},
                                                            {"Sample Mail Fetcher", 1}}));
+    // The window shows the listed application.
+    EXPECT_TRUE(eventually([&] { return windowTexts().find("Sample Mail") != std::string::npos; }))
+        << windowTexts();
 
     // The updater lies outside the bundle, so inspection never saw it; acting for Sample Mail it
     // is dropped, observed, and learned into Sample Mail's identities...

@@ -8,7 +8,9 @@
 #include "tests/system-support/SystemSandbox.h"
 
 #include <chrono>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,7 +52,8 @@ protected:
         options.autoApprove = true;
         options.applicationsDirectory = std::filesystem::path(ZORVANE_APP_BUNDLE).parent_path();
         options.extra = {"QT_QPA_PLATFORM=offscreen",
-                         "QT_LOGGING_RULES=dev.quillmoor.Zorvane.Store.debug=true"};
+                         "QT_LOGGING_RULES=dev.quillmoor.Zorvane.Store.debug=true",
+                         "ZORVANE_WINDOW_SNAPSHOT=" + windowSnapshot().string()};
         return sandbox.environment(options);
     }
 
@@ -90,6 +93,13 @@ protected:
         }
         return {status == 0 ? out : "status " + (status ? std::to_string(*status) : "hung"),
                 tool.standardError()};
+    }
+
+    // What the main window showed last (WindowSnapshot): the picture, and its texts next to it.
+    std::filesystem::path windowSnapshot() const { return sandbox.root() / "window.png"; }
+    std::string windowTexts() const {
+        std::ifstream in(windowSnapshot().string() + ".txt");
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 
     std::filesystem::path executable(const SampleApplications::Sample& sample,
