@@ -30,6 +30,8 @@ TEST_F(WholeSystem, AKilledHostIsStartedAgainAndFlowsPassWhileNoneRuns) {
     const auto open = flow(mail.bundle(samples), executable(mail, 1));
     EXPECT_EQ(open.verdict, "allow");
     EXPECT_NE(open.diagnostics.find("fails open"), std::string::npos) << open.diagnostics;
+    const auto status = tool({"status"});
+    EXPECT_NE(status.find("Filter host: starting again"), std::string::npos) << status;
     ::kill(*keeper, SIGCONT);
 
     ASSERT_TRUE(eventually([&] {
@@ -84,6 +86,10 @@ TEST_F(WholeSystem, AttemptsWhileTheApplicationIsStoppedAreDeliveredWhenItIsBack
                (*report)["pendingBlockedAttempts"] == 600;
     })) << (sandbox.filterReport() ? sandbox.filterReport()->dump() : "no report");
     EXPECT_EQ(sandbox.storedBlockedAttempts(), before);
+    const auto status = tool({"status"});
+    EXPECT_NE(status.find("Reports for the application: 600 blocked attempts waiting"),
+              std::string::npos)
+        << status;
 
     startApplication();
     ASSERT_TRUE(eventually([&] { return sandbox.storedBlockedAttempts() == before + 600; },

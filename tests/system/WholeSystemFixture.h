@@ -72,6 +72,14 @@ protected:
         application.reset();
     }
 
+    // zorvane-system with these arguments: its standard output.
+    std::string tool(const std::vector<std::string>& arguments) {
+        ChildProcess run(ZORVANE_SYSTEM_EXECUTABLE, arguments, environment(),
+                         sandbox.logDirectory() / "tool");
+        EXPECT_EQ(run.waitForExit(), 0) << run.standardError();
+        return run.standardOutput();
+    }
+
     struct Verdict {
         std::string verdict; // what zorvane-system printed: "allow" or "drop"
         std::string diagnostics;
