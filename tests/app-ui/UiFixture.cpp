@@ -1,0 +1,290 @@
+#include "UiFixture.h"
+
+#include "app/store/ActivityLog.h"
+#include "app/ui/ProtectionStatus.h"
+#include "app/ui/ViewSupport.h"
+#include "app/update/UpdateController.h"
+#include "shared/RecordJson.h"
+#include "tests/app-store/StoreFixtures.h"
+
+#include <QDateTime>
+#include <QTimeZone>
+#include <QtTest/QTest>
+#include <nlohmann/json.hpp>
+
+namespace zorvane::testing {
+namespace {
+
+PlistValue dataValue(const std::string& text) {
+    return PlistData(text.begin(), text.end());
+}
+
+std::string utf8(const QString& text) {
+    return text.toStdString();
+}
+
+} // namespace
+
+UiFixture::UiFixture(QObject* parent) : QObject(parent) {
+    reset();
+}
+
+UiFixture::~UiFixture() {
+    store_.reset();
+}
+
+void UiFixture::reset() {
+    if (store_) {
+        store_.reset();
+        emit storeChanged();
+    }
+    preferences_ = std::make_shared<MemoryPreferences>();
+    notifications_ = std::make_shared<FakeNotifications>();
+    workspace_ = std::make_shared<FakeWorkspace>();
+    manager_ = std::make_shared<FakeFilterManager>();
+    activator_ = std::make_shared<FakeActivator>();
+    bundle_ = std::make_shared<FakeMainBundle>();
+    clock_ = std::make_shared<ManualClock>(fixtures::start);
+    container_ = std::make_unique<TemporaryDirectory>();
+    applications_.clear();
+    grants_.clear();
+    events_.clear();
+    observations_.clear();
+    answeredActivations_ = 0;
+    openedUrls_.clear();
+    quitRequests_ = 0;
+    installEnvironment();
+}
+
+void UiFixture::installEnvironment() {
+    ViewSupport::Environment environment;
+    environment.mainBundle = bundle_;
+    environment.preferences = preferences_;
+    environment.openUrl = [this](const QUrl& url) {
+        openedUrls_ << url.toString();
+        emit desktopRequested();
+        return true;
+    };
+    environment.quit = [this] {
+        ++quitRequests_;
+        emit desktopRequested();
+    };
+    environment.downloadsDirectory = [] {
+        return std::optional<std::filesystem::path>("/home/tester/Downloads");
+    };
+    environment.applicationsDirectory = "/Applications";
+    environment.loginItemsDirectory = "/home/tester/.config/autostart";
+    ViewSupport::setEnvironment(std::move(environment));
+}
+
+QString UiFixture::addApplication(const QString& name, const QString& bundleIdentifier,
+                                  int helpers) {
+    std::vector<CodeIdentity> auxiliary;
+    for (int index = 1; index <= helpers; ++index) {
+        auxiliary.push_back(
+            CodeIdentity{utf8(bundleIdentifier) + ".helper" + std::to_string(index), "TEAM123456"});
+    }
+    auto application =
+        fixtures::application(utf8(name), utf8(bundleIdentifier), "TEAM123456", auxiliary);
+    applications_.push_back(application);
+    return QString::fromStdString(application.id.string());
+}
+
+void UiFixture::addEvent(const QString& processSigningIdentifier, const QString& host,
+                         const QString& port, qint64 count, double secondsAgo) {
+    auto event = fixtures::event(utf8(processSigningIdentifier), "TEAM123456",
+                                 clock_->now().addingSeconds(-secondsAgo), count, utf8(host));
+    event.destinationPort = port.isEmpty() ? std::nullopt : std::optional<std::string>(utf8(port));
+    events_.push_back(event);
+}
+
+void UiFixture::addObservation(const QString& signingIdentifier, double secondsAgo) {
+    observations_.push_back(fixtures::observation(
+        utf8(signingIdentifier), "TEAM123456", clock_->now().addingSeconds(-secondsAgo),
+        "/Applications/Observed/" + utf8(signingIdentifier)));
+}
+
+void UiFixture::addGrant(const QString& applicationId, const QString& mode) {
+    for (const auto& application : applications_) {
+        if (QString::fromStdString(application.id.string()) != applicationId) {
+            continue;
+        }
+        TemporaryAccessGrant grant;
+        grant.applicationID = application.id;
+        grant.applicationName = application.name;
+        grant.applicationBundleIdentifier = application.bundleIdentifier;
+        grant.codeIdentityKeys = {application.primaryCodeIdentity().key()};
+        grant.applicationPath = application.path;
+        const bool untilQuit = mode == QLatin1String("untilQuit");
+        grant.mode =
+            untilQuit ? TemporaryAccessGrant::Mode::untilQuit : TemporaryAccessGrant::Mode::timed;
+        grant.expiresAt = clock_->now().addingSeconds(untilQuit ? 86400 : 300);
+        grants_.push_back(grant);
+    }
+}
+
+void UiFixture::setAvailableUpdate(const QString& version, const QString& releaseNotes) {
+    nlohmann::json manifest = {
+        {"version", utf8(version)},
+        {"build", 900},
+        {"downloadURL", "https://zorvane.app/download/Zorvane-" + utf8(version) + ".dmg"}};
+    if (!releaseNotes.isEmpty()) {
+        manifest["releaseNotes"] = utf8(releaseNotes);
+    }
+    preferences_->setValue(UpdateController::cachedManifestKey, dataValue(manifest.dump()));
+}
+
+void UiFixture::setProtectionRequested(bool requested) {
+    preferences_->setValue(AppBlockStore::protectionRequestedKey, PlistValue(requested));
+    if (store_) {
+        const FilterStatus status = store_->filterStatus();
+        store_->reloadSharedState();
+        settle();
+        // Re-reading the preferences refreshes the filter status too; keep the one the test set.
+        setFilterStatus(ProtectionStatus::kindName(status.kind()), status.message());
+    }
+}
+
+void UiFixture::setHasCompletedOnboarding(bool completed) {
+    preferences_->setValue(ViewSupport::hasCompletedOnboardingKey, PlistValue(completed));
+}
+
+void UiFixture::setInApplicationsFolder(bool inApplications) {
+    bundle_->inApplications = inApplications;
+}
+
+void UiFixture::setRunning(const QString& bundleIdentifier, bool running) {
+    if (running) {
+        workspace_->run(utf8(bundleIdentifier));
+        return;
+    }
+    Workspace::RunningApplication ended;
+    ended.bundleIdentifier = utf8(bundleIdentifier);
+    std::erase_if(workspace_->running, [&](const Workspace::RunningApplication& application) {
+        return application.bundleIdentifier == ended.bundleIdentifier;
+    });
+    if (workspace_->handler) {
+        workspace_->handler(ended);
+    }
+}
+
+bool UiFixture::start() {
+    if (store_) {
+        return false;
+    }
+    preferences_->setValue(AppBlockStore::defaultsKey,
+                           dataValue(RecordJson::encodeBlockedApplications(applications_)));
+    if (auto grants = RecordJson::encodeTemporaryAccessGrants(grants_)) {
+        preferences_->setValue(AppBlockStore::temporaryAccessGrantsKey, dataValue(*grants));
+    }
+    // A stored wish keeps the store from deciding one from the first status it sees.
+    if (!preferences_->value(AppBlockStore::protectionRequestedKey)) {
+        preferences_->setValue(AppBlockStore::protectionRequestedKey, PlistValue(false));
+    }
+
+    auto log = std::make_shared<ActivityLog>(container_->path(), clock_);
+    log->mergeEvents(events_);
+    for (const auto& observation : observations_) {
+        log->mergeObservation(observation);
+    }
+    const std::size_t expectedEvents = log->loadEvents().size();
+    const std::size_t expectedObservations = log->loadObservations().size();
+
+    AppBlockStore::Dependencies dependencies;
+    dependencies.preferences = preferences_;
+    dependencies.notifications = notifications_;
+    dependencies.workspace = workspace_;
+    dependencies.filterController = new FilterController(FilterController::Dependencies{
+        manager_, activator_, bundle_, {}, clock_, std::make_shared<ManualScheduler>()});
+    UpdateController::Options update{RunningVersion{"1.0", "1"}, preferences_};
+    update.clock = clock_;
+    // Nothing listens there: the start-up check fails at once and leaves the cached update.
+    update.manifestUrl = QUrl(QStringLiteral("http://127.0.0.1:9/updates/latest.json"));
+    update.openUrl = [this](const QUrl& url) {
+        openedUrls_ << url.toString();
+        emit desktopRequested();
+    };
+    dependencies.updateController = new UpdateController(std::move(update));
+    dependencies.clock = clock_;
+    dependencies.tickInterval = std::chrono::hours(1);
+    dependencies.inspect = [](const std::filesystem::path&, const Uuid&) {
+        return ApplicationInspector::Result(ApplicationInspectionError::notAnApplication);
+    };
+    dependencies.activityLog = log;
+    dependencies.ownIdentifier = OwnIdentifier(std::string("dev.quillmoor.Zorvane"));
+    store_ = std::make_unique<AppBlockStore>(std::move(dependencies));
+
+    const bool loaded = QTest::qWaitFor(
+        [&] {
+            return store_->hasLoadedApplications() &&
+                   store_->activityEvents().size() == expectedEvents &&
+                   store_->discoveredProcesses().size() == expectedObservations &&
+                   !store_->updateController()->isChecking();
+        },
+        10000);
+    settle();
+    emit storeChanged();
+    return loaded;
+}
+
+void UiFixture::answerPendingActivation() {
+    // An unanswered request would swallow the next activation; end it first.
+    if (activator_->submitted.size() > answeredActivations_) {
+        activator_->fail(SystemError{"FixtureDomain", 99, "Ended by the test."},
+                         activator_->submitted.size() - 1);
+        settle();
+    }
+    answeredActivations_ = activator_->submitted.size();
+}
+
+bool UiFixture::setFilterStatus(const QString& kind, const QString& message) {
+    if (!store_) {
+        return false;
+    }
+    auto& controller = store_->filterController();
+    manager_->holdAnswers = false;
+    manager_->held.clear();
+    manager_->loadError.reset();
+    bundle_->inApplications = true;
+    answerPendingActivation();
+
+    if (kind == QLatin1String("installationRequired")) {
+        bundle_->inApplications = false;
+        controller.refreshStatus();
+    } else if (kind == QLatin1String("inactive")) {
+        manager_->stored.reset();
+        controller.refreshStatus();
+    } else if (kind == QLatin1String("enabled")) {
+        FilterConfiguration configuration;
+        configuration.enabled = true;
+        manager_->stored = configuration;
+        controller.refreshStatus();
+    } else if (kind == QLatin1String("failed")) {
+        manager_->loadError = SystemError{"FixtureDomain", 1, utf8(message)};
+        controller.refreshStatus();
+    } else if (kind == QLatin1String("awaitingApproval")) {
+        manager_->stored.reset();
+        controller.activate(store_->ruleSet());
+        activator_->needsApproval(activator_->submitted.size() - 1);
+    } else if (kind == QLatin1String("activating")) {
+        manager_->stored.reset();
+        // Refreshes while it activates get no answer, so nothing moves it on.
+        manager_->holdAnswers = true;
+        controller.activate(store_->ruleSet());
+    } else {
+        return false;
+    }
+    settle();
+    return ProtectionStatus::kindName(store_->filterStatus().kind()) == kind;
+}
+
+void UiFixture::settle() {
+    testing::settle();
+}
+
+QDateTime UiFixture::now() const {
+    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(clock_->now().unixSeconds() * 1000.0),
+                                          Qt::UTC);
+}
+
+} // namespace zorvane::testing
