@@ -8,8 +8,13 @@
 #include "tests/app-store/StoreFixtures.h"
 
 #include <QDateTime>
+#include <QDropEvent>
+#include <QQuickItem>
+#include <QQuickWindow>
 #include <QTimeZone>
 #include <QtTest/QTest>
+#include <condition_variable>
+#include <mutex>
 #include <nlohmann/json.hpp>
 
 namespace zorvane::testing {
@@ -25,15 +30,38 @@ std::string utf8(const QString& text) {
 
 } // namespace
 
+struct UiFixture::Inspections {
+    mutable std::mutex mutex;
+    std::condition_variable released;
+    bool held = false;
+    QStringList paths;
+};
+
 UiFixture::UiFixture(QObject* parent) : QObject(parent) {
     reset();
 }
 
 UiFixture::~UiFixture() {
+    releaseInspections();
     store_.reset();
 }
 
+void UiFixture::releaseInspections() {
+    if (!inspections_) {
+        return;
+    }
+    {
+        std::lock_guard lock(inspections_->mutex);
+        inspections_->held = false;
+    }
+    inspections_->released.notify_all();
+}
+
 void UiFixture::reset() {
+    // An inspection waiting for the test would outlive the store it was started for.
+    releaseInspections();
+    inspections_ = std::make_shared<Inspections>();
+    dragData_.reset();
     if (store_) {
         store_.reset();
         emit storeChanged();
@@ -96,6 +124,17 @@ void UiFixture::addEvent(const QString& processSigningIdentifier, const QString&
                                  clock_->now().addingSeconds(-secondsAgo), count, utf8(host));
     event.destinationPort = port.isEmpty() ? std::nullopt : std::optional<std::string>(utf8(port));
     events_.push_back(event);
+}
+
+void UiFixture::reportEvent(const QString& processSigningIdentifier, const QString& host,
+                            const QString& port, qint64 count) {
+    if (!store_) {
+        return;
+    }
+    auto event = fixtures::event(utf8(processSigningIdentifier), "TEAM123456", clock_->now(), count,
+                                 utf8(host));
+    event.destinationPort = port.isEmpty() ? std::nullopt : std::optional<std::string>(utf8(port));
+    store_->persistEnvelopeContents({event}, {});
 }
 
 void UiFixture::addObservation(const QString& signingIdentifier, double secondsAgo) {
@@ -168,6 +207,82 @@ void UiFixture::setRunning(const QString& bundleIdentifier, bool running) {
     }
 }
 
+void UiFixture::setBundleVersions(const QString& shortVersion, const QString& build) {
+    auto optional = [](const QString& text) {
+        return text.isEmpty() ? std::nullopt : std::optional<std::string>(utf8(text));
+    };
+    bundle_->shortVersionString = optional(shortVersion);
+    bundle_->bundleVersion = optional(build);
+}
+
+void UiFixture::holdInspections(bool hold) {
+    if (!hold) {
+        releaseInspections();
+        return;
+    }
+    std::lock_guard lock(inspections_->mutex);
+    inspections_->held = true;
+}
+
+QStringList UiFixture::inspectedPaths() const {
+    std::lock_guard lock(inspections_->mutex);
+    return inspections_->paths;
+}
+
+bool UiFixture::sendDrag(QQuickItem* item, QEvent::Type type) {
+    if (!item || !item->window()) {
+        return false;
+    }
+    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+    QEvent* event = nullptr;
+    QDragEnterEvent enter(centre.toPoint(), Qt::CopyAction, dragData_.get(), Qt::LeftButton,
+                          Qt::NoModifier);
+    QDragMoveEvent move(centre.toPoint(), Qt::CopyAction, dragData_.get(), Qt::LeftButton,
+                        Qt::NoModifier);
+    QDropEvent drop(centre, Qt::CopyAction, dragData_.get(), Qt::LeftButton, Qt::NoModifier);
+    QDragLeaveEvent leave;
+    switch (type) {
+    case QEvent::DragEnter:
+        event = &enter;
+        break;
+    case QEvent::DragMove:
+        event = &move;
+        break;
+    case QEvent::Drop:
+        event = &drop;
+        break;
+    default:
+        event = &leave;
+        break;
+    }
+    // The window decides acceptance itself; start from "not accepted" as the platform does.
+    event->ignore();
+    QCoreApplication::sendEvent(item->window(), event);
+    return event->isAccepted();
+}
+
+bool UiFixture::dragEnter(QQuickItem* item, const QStringList& urls) {
+    dragData_ = std::make_unique<QMimeData>();
+    QList<QUrl> list;
+    for (const auto& url : urls) {
+        list << QUrl(url);
+    }
+    dragData_->setUrls(list);
+    sendDrag(item, QEvent::DragEnter);
+    return sendDrag(item, QEvent::DragMove);
+}
+
+void UiFixture::dragLeave(QQuickItem* item) {
+    sendDrag(item, QEvent::DragLeave);
+}
+
+bool UiFixture::drop(QQuickItem* item, const QStringList& urls) {
+    dragEnter(item, urls);
+    const bool accepted = sendDrag(item, QEvent::Drop);
+    settle();
+    return accepted;
+}
+
 bool UiFixture::start() {
     if (store_) {
         return false;
@@ -207,7 +322,11 @@ bool UiFixture::start() {
     dependencies.updateController = new UpdateController(std::move(update));
     dependencies.clock = clock_;
     dependencies.tickInterval = std::chrono::hours(1);
-    dependencies.inspect = [](const std::filesystem::path&, const Uuid&) {
+    dependencies.inspect = [inspections = inspections_](const std::filesystem::path& bundle,
+                                                        const Uuid&) {
+        std::unique_lock lock(inspections->mutex);
+        inspections->paths << QString::fromStdString(bundle.string());
+        inspections->released.wait(lock, [&] { return !inspections->held; });
         return ApplicationInspector::Result(ApplicationInspectionError::notAnApplication);
     };
     dependencies.activityLog = log;

@@ -6,12 +6,16 @@
 #include "tests/qt-support/MemoryPreferences.h"
 #include "tests/support/TemporaryDirectory.h"
 
+#include <QEvent>
+#include <QMimeData>
 #include <QObject>
 #include <QStringList>
 #include <QUrl>
 #include <QVariantMap>
 #include <memory>
 #include <vector>
+
+class QQuickItem;
 
 namespace zorvane::testing {
 
@@ -53,6 +57,22 @@ public:
     Q_INVOKABLE void setHasCompletedOnboarding(bool completed);
     Q_INVOKABLE void setInApplicationsFolder(bool inApplications);
     Q_INVOKABLE void setRunning(const QString& bundleIdentifier, bool running);
+    // The bundle's "CFBundleShortVersionString" and "CFBundleVersion"; empty: absent.
+    Q_INVOKABLE void setBundleVersions(const QString& shortVersion, const QString& build);
+
+    // MARK: inspection
+    // While held, a started inspection waits (on its background thread) until released; the
+    // store stays in its adding state meanwhile. Every inspection ends as "not an application".
+    Q_INVOKABLE void holdInspections(bool hold);
+    // The bundles the store asked to inspect, in order.
+    Q_INVOKABLE QStringList inspectedPaths() const;
+
+    // MARK: drags from the file manager, delivered to the item's window as the platform would
+    // Enters and moves over the item's centre carrying the URLs; true when the drag was taken.
+    Q_INVOKABLE bool dragEnter(QQuickItem* item, const QStringList& urls);
+    Q_INVOKABLE void dragLeave(QQuickItem* item);
+    // Enters, moves and drops on the item's centre; true when the drop was accepted.
+    Q_INVOKABLE bool drop(QQuickItem* item, const QStringList& urls);
 
     // Builds the store and waits until it has loaded the list and the activity.
     Q_INVOKABLE bool start();
@@ -61,6 +81,10 @@ public:
     // kind: "inactive", "activating", "installationRequired", "awaitingApproval", "enabled" or
     // "failed" (with the message). Drives the real filter controller through its fakes.
     Q_INVOKABLE bool setFilterStatus(const QString& kind, const QString& message = {});
+    // An aggregate the filter reports while the store runs (as addEvent describes it), merged
+    // into the activity log as a received envelope is; the store's lists follow later.
+    Q_INVOKABLE void reportEvent(const QString& processSigningIdentifier, const QString& host,
+                                 const QString& port, qint64 count = 1);
     // Delivers everything posted to the main thread.
     Q_INVOKABLE void settle();
 
@@ -72,7 +96,11 @@ signals:
     void desktopRequested();
 
 private:
+    struct Inspections;
+
     void installEnvironment();
+    void releaseInspections();
+    bool sendDrag(QQuickItem* item, QEvent::Type type);
     void answerPendingActivation();
 
     std::shared_ptr<MemoryPreferences> preferences_;
@@ -88,6 +116,8 @@ private:
     std::vector<NetworkActivityEvent> events_;
     std::vector<DiscoveredNetworkProcess> observations_;
     std::size_t answeredActivations_ = 0;
+    std::shared_ptr<Inspections> inspections_;
+    std::unique_ptr<QMimeData> dragData_;
     std::unique_ptr<AppBlockStore> store_;
     QStringList openedUrls_;
     int quitRequests_ = 0;
