@@ -33,7 +33,8 @@ QImage ApplicationIconProvider::selfIcon(int edge) {
     gradient.setColorAt(0, QColor(0x3d, 0x9b, 0xff));
     gradient.setColorAt(1, QColor(0x00, 0x5f, 0xd6));
     QPainterPath frame;
-    frame.addRoundedRect(QRectF(0, 0, edge, edge), edge * 0.22, edge * 0.22);
+    // The header clips the icon to a corner radius of 11 at 46 points; the drawing matches.
+    frame.addRoundedRect(QRectF(0, 0, edge, edge), edge * 11.0 / 46.0, edge * 11.0 / 46.0);
     painter.fillPath(frame, gradient);
     if (SymbolTable::isFontAvailable()) {
         painter.setPen(Qt::white);

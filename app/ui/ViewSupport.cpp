@@ -47,6 +47,7 @@ ViewSupport::Environment ViewSupport::standardEnvironment() {
     if (auto configHome = XdgDirectories::configHome()) {
         environment.loginItemsDirectory = *configHome / "autostart";
     }
+    environment.clock = Clock::system();
     return environment;
 }
 
@@ -62,7 +63,7 @@ ViewSupport::Environment ViewSupport::environment() {
         replaced = replacedEnvironment;
     }
     if (replaced && replaced->mainBundle && replaced->preferences && replaced->openUrl &&
-        replaced->quit && replaced->downloadsDirectory) {
+        replaced->quit && replaced->downloadsDirectory && replaced->clock) {
         return *replaced;
     }
     Environment standard = standardEnvironment();
@@ -83,6 +84,9 @@ ViewSupport::Environment ViewSupport::environment() {
     }
     if (!replaced->downloadsDirectory) {
         replaced->downloadsDirectory = standard.downloadsDirectory;
+    }
+    if (!replaced->clock) {
+        replaced->clock = standard.clock;
     }
     if (replaced->applicationsDirectory.empty()) {
         replaced->applicationsDirectory = standard.applicationsDirectory;
@@ -166,6 +170,12 @@ bool ViewSupport::openLoginItemsSettings() {
         return false;
     }
     return environment_.openUrl(folderUrl(environment_.loginItemsDirectory));
+}
+
+QDateTime ViewSupport::now() const {
+    return QDateTime::fromMSecsSinceEpoch(
+        static_cast<qint64>(std::llround(environment_.clock->now().unixSeconds() * 1000.0)),
+        Qt::UTC);
 }
 
 QString ViewSupport::relativeTime(const QDateTime& since, const QDateTime& now) {

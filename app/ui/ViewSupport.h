@@ -2,6 +2,7 @@
 
 #include "platform/MainBundle.h"
 #include "platform/Preferences.h"
+#include "shared/Clock.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -50,6 +51,8 @@ public:
         // Where the desktop keeps its login items: the XDG autostart folder, which holds the
         // status agent's entry.
         std::filesystem::path loginItemsDirectory;
+        // "Now" for the relative times the views show.
+        std::shared_ptr<const Clock> clock;
     };
 
     // The running program's: its bundle, the standard preferences, the desktop's handlers.
@@ -83,6 +86,7 @@ public:
     // Time since an instant in the platform's relative style: the two largest units, as in
     // "2 min, 5 sec" or "3 hr, 12 min"; "0 sec" for an instant in the future.
     Q_INVOKABLE static QString relativeTime(const QDateTime& since, const QDateTime& now);
+    Q_INVOKABLE QDateTime now() const;
 
     void classBegin() override;
     void componentComplete() override {}

@@ -7,8 +7,11 @@
 #include "shared/RecordJson.h"
 #include "tests/app-store/StoreFixtures.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDropEvent>
+#include <QImage>
+#include <QPainter>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTimeZone>
@@ -26,6 +29,29 @@ PlistValue dataValue(const std::string& text) {
 
 std::string utf8(const QString& text) {
     return text.toStdString();
+}
+
+// A stored icon as inspection makes them: a 128 × 128 PNG, here a tile in a colour of the name.
+std::vector<std::uint8_t> iconFor(const QString& name) {
+    QImage image(128, 128, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor::fromHsv(int(qHash(name) % 360), 150, 210));
+    painter.setPen(Qt::NoPen);
+    painter.drawRoundedRect(QRectF(8, 8, 112, 112), 26, 26);
+    painter.setPen(Qt::white);
+    QFont font;
+    font.setPixelSize(64);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.drawText(QRectF(8, 8, 112, 112), Qt::AlignCenter, name.left(1).toUpper());
+    painter.end();
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return std::vector<std::uint8_t>(png.begin(), png.end());
 }
 
 } // namespace
@@ -72,6 +98,7 @@ void UiFixture::reset() {
     manager_ = std::make_shared<FakeFilterManager>();
     activator_ = std::make_shared<FakeActivator>();
     bundle_ = std::make_shared<FakeMainBundle>();
+    viewBundle_ = std::make_shared<FakeMainBundle>();
     clock_ = std::make_shared<ManualClock>(fixtures::start);
     container_ = std::make_unique<TemporaryDirectory>();
     applications_.clear();
@@ -86,7 +113,7 @@ void UiFixture::reset() {
 
 void UiFixture::installEnvironment() {
     ViewSupport::Environment environment;
-    environment.mainBundle = bundle_;
+    environment.mainBundle = viewBundle_;
     environment.preferences = preferences_;
     environment.openUrl = [this](const QUrl& url) {
         openedUrls_ << url.toString();
@@ -102,6 +129,7 @@ void UiFixture::installEnvironment() {
     };
     environment.applicationsDirectory = "/Applications";
     environment.loginItemsDirectory = "/home/tester/.config/autostart";
+    environment.clock = clock_;
     ViewSupport::setEnvironment(std::move(environment));
 }
 
@@ -114,6 +142,7 @@ QString UiFixture::addApplication(const QString& name, const QString& bundleIden
     }
     auto application =
         fixtures::application(utf8(name), utf8(bundleIdentifier), "TEAM123456", auxiliary);
+    application.iconData = iconFor(name);
     applications_.push_back(application);
     return QString::fromStdString(application.id.string());
 }
@@ -189,7 +218,7 @@ void UiFixture::setHasCompletedOnboarding(bool completed) {
 }
 
 void UiFixture::setInApplicationsFolder(bool inApplications) {
-    bundle_->inApplications = inApplications;
+    viewBundle_->inApplications = inApplications;
 }
 
 void UiFixture::setRunning(const QString& bundleIdentifier, bool running) {
@@ -211,8 +240,8 @@ void UiFixture::setBundleVersions(const QString& shortVersion, const QString& bu
     auto optional = [](const QString& text) {
         return text.isEmpty() ? std::nullopt : std::optional<std::string>(utf8(text));
     };
-    bundle_->shortVersionString = optional(shortVersion);
-    bundle_->bundleVersion = optional(build);
+    viewBundle_->shortVersionString = optional(shortVersion);
+    viewBundle_->bundleVersion = optional(build);
 }
 
 void UiFixture::holdInspections(bool hold) {

@@ -55,6 +55,7 @@ public:
     Q_INVOKABLE void setAvailableUpdate(const QString& version, const QString& releaseNotes);
     Q_INVOKABLE void setProtectionRequested(bool requested);
     Q_INVOKABLE void setHasCompletedOnboarding(bool completed);
+    // Where the views believe the copy runs; the filter's status is set on its own.
     Q_INVOKABLE void setInApplicationsFolder(bool inApplications);
     Q_INVOKABLE void setRunning(const QString& bundleIdentifier, bool running);
     // The bundle's "CFBundleShortVersionString" and "CFBundleVersion"; empty: absent.
@@ -109,6 +110,8 @@ private:
     std::shared_ptr<FakeFilterManager> manager_;
     std::shared_ptr<FakeActivator> activator_;
     std::shared_ptr<FakeMainBundle> bundle_;
+    // The views' own reading of the bundle, apart from the filter controller's.
+    std::shared_ptr<FakeMainBundle> viewBundle_;
     std::shared_ptr<ManualClock> clock_;
     std::unique_ptr<TemporaryDirectory> container_;
     std::vector<BlockedApplication> applications_;
