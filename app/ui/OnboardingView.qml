@@ -7,6 +7,9 @@ import Zorvane.Ui
 // `finish`. The pages are chosen once, when the guide is made, so moving the application or
 // turning protection on while it is open does not reshuffle them; the presenter makes a new
 // guide each time it opens it, which also starts it on the first page.
+//
+// "When the guide is made" includes the presenter's own completion handler, which runs after
+// this file's: the pages follow the facts until the creation has finished, then stay.
 Pane {
     id: root
 
@@ -19,7 +22,10 @@ Pane {
     signal finish()
 
     property int currentStep: 0
-    property var steps: []
+    property bool pagesFixed: false
+    property var fixedSteps: []
+    readonly property var steps: pagesFixed ? fixedSteps
+                                            : stepsFor(isInApplicationsFolder, isProtectionActive)
     readonly property bool isLastStep: currentStep + 1 >= steps.length
     readonly property OnboardingStep step: steps.length > 0 ? steps[currentStep] : null
 
@@ -59,15 +65,20 @@ Pane {
         message: "Remove an app from the list whenever you want to restore access. Use the question mark in the header to view this guide again."
     }
 
-    Component.onCompleted: {
+    function stepsFor(inApplicationsFolder, protectionActive) {
         const chosen = [welcome]
-        if (!isInApplicationsFolder)
+        if (!inApplicationsFolder)
             chosen.push(moveToApplications)
-        if (!isProtectionActive)
+        if (!protectionActive)
             chosen.push(turnOnProtection)
         chosen.push(dropInAnApp, ready)
-        steps = chosen
+        return chosen
     }
+
+    Component.onCompleted: Qt.callLater(() => {
+        fixedSteps = stepsFor(isInApplicationsFolder, isProtectionActive)
+        pagesFixed = true
+    })
 
     function goBack() {
         if (currentStep > 0)

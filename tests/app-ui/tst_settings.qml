@@ -24,6 +24,21 @@ TestCase {
 
     SignalSpy { id: finishSpy; signalName: "finish" }
 
+    // As a presenter builds it: a new guide per opening, given the facts as it completes.
+    Loader {
+        id: presented
+        active: false
+        property bool inApplications
+        property bool protectionActive
+        sourceComponent: OnboardingView {
+            animationDuration: 0
+            Component.onCompleted: {
+                isInApplicationsFolder = presented.inApplications
+                isProtectionActive = presented.protectionActive
+            }
+        }
+    }
+
     function init() {
         fixture.reset()
         finishSpy.clear()
@@ -136,14 +151,24 @@ TestCase {
         compare(brief.currentStep, 2)
 
         const full = makeGuide(false, false)
-        compare(titles(full), ["Welcome to Zorvane", "Move to Applications", "Turn On Protection",
-                               "Drop In an App", "You're Ready"])
+        const allTitles = ["Welcome to Zorvane", "Move to Applications", "Turn On Protection",
+                           "Drop In an App", "You're Ready"]
+        compare(titles(full), allTitles)
         compare(full.steps[1].symbol, "arrow.down.app.fill")
         compare(full.steps[2].symbol, "switch.2")
         // The pages were chosen when the guide opened.
+        tryCompare(full, "pagesFixed", true)
         full.isProtectionActive = true
         full.isInApplicationsFolder = true
-        compare(full.steps.length, 5)
+        compare(titles(full), allTitles)
+
+        // Facts handed over while the presenter completes the guide still choose the pages.
+        presented.inApplications = false
+        presented.protectionActive = false
+        presented.active = true
+        tryCompare(presented.item, "pagesFixed", true)
+        compare(titles(presented.item), allTitles)
+        presented.active = false
 
         compare(titles(makeGuide(true, false)),
                 ["Welcome to Zorvane", "Turn On Protection", "Drop In an App", "You're Ready"])
