@@ -691,6 +691,45 @@ void AppBlockStore::allowUntilQuit(const BlockedApplication& application) {
     synchronizeFilter();
 }
 
+namespace {
+
+const BlockedApplication* listedApplication(const std::vector<BlockedApplication>& applications,
+                                            const QString& id) {
+    auto uuid = Uuid::parse(id.toStdString());
+    if (!uuid) {
+        return nullptr;
+    }
+    auto it = std::find_if(
+        applications.begin(), applications.end(),
+        [&](const BlockedApplication& application) { return application.id == *uuid; });
+    return it == applications.end() ? nullptr : &*it;
+}
+
+} // namespace
+
+void AppBlockStore::allowTemporarily(const QString& applicationID, double duration) {
+    if (const auto* application = listedApplication(applications_, applicationID)) {
+        allowTemporarily(BlockedApplication(*application), duration);
+    }
+}
+
+void AppBlockStore::allowUntilQuit(const QString& applicationID) {
+    if (const auto* application = listedApplication(applications_, applicationID)) {
+        allowUntilQuit(BlockedApplication(*application));
+    }
+}
+
+void AppBlockStore::revokeTemporaryAccess(const QString& applicationID) {
+    if (auto uuid = Uuid::parse(applicationID.toStdString())) {
+        revokeTemporaryAccess(*uuid);
+    }
+}
+
+bool AppBlockStore::isApplicationRunning(const QString& bundleIdentifier) const {
+    return TemporaryAccess::isRunning(bundleIdentifier.toStdString(),
+                                      dependencies_.workspace->runningBundleIdentifiers());
+}
+
 void AppBlockStore::revokeTemporaryAccess(const Uuid& applicationID) {
     changeGrants(TemporaryAccess::revoking(temporaryAccessGrants_, applicationID));
 }

@@ -69,6 +69,9 @@ class AppBlockStore : public QObject {
         bool isDropTargeted READ isDropTargeted WRITE setDropTargeted NOTIFY isDropTargetedChanged)
     Q_PROPERTY(zorvane::FilterStatus filterStatus READ filterStatus NOTIFY filterStateChanged)
     Q_PROPERTY(bool hasLoadedApplications READ hasLoadedApplications NOTIFY loaded)
+    // Null when the store was built without one.
+    Q_PROPERTY(zorvane::UpdateController* updateController READ updateController CONSTANT)
+    Q_MOC_INCLUDE("app/update/UpdateController.h")
 
 public:
     static constexpr const char* defaultsKey = SharedPreferencesState::applicationsKey;
@@ -152,6 +155,7 @@ public:
     FilterController& filterController() const { return *filterController_; }
     UpdateController* updateController() const { return updateController_; }
     const FilterStatus& filterStatus() const { return filterController_->status(); }
+    Workspace& workspace() const { return *dependencies_.workspace; }
 
     QVariantList applicationsList() const;
     int applicationCount() const { return static_cast<int>(applications_.size()); }
@@ -186,6 +190,12 @@ public:
     void allowTemporarily(const BlockedApplication& application, double duration);
     void allowUntilQuit(const BlockedApplication& application);
     void revokeTemporaryAccess(const Uuid& applicationID);
+    // The same by the listed application's id, for the views; unknown ids change nothing.
+    Q_INVOKABLE void allowTemporarily(const QString& applicationID, double duration);
+    Q_INVOKABLE void allowUntilQuit(const QString& applicationID);
+    Q_INVOKABLE void revokeTemporaryAccess(const QString& applicationID);
+    // Whether an application with this bundle identifier runs now.
+    Q_INVOKABLE bool isApplicationRunning(const QString& bundleIdentifier) const;
     void pruneExpiredTemporaryAccess();
     std::optional<TemporaryAccessGrant> activeTemporaryAccessGrant(const Uuid& applicationID) const;
 

@@ -96,10 +96,12 @@ class FakeMainBundle final : public MainBundle {
 public:
     std::optional<std::string> bundleIdentifier = "dev.quillmoor.Zorvane";
     bool inApplications = true;
+    std::optional<std::string> shortVersionString = "1.0";
+    std::optional<std::string> bundleVersion = "1";
 
     std::optional<std::string> identifier() const override { return bundleIdentifier; }
-    std::optional<std::string> shortVersion() const override { return "1.0"; }
-    std::optional<std::string> buildVersion() const override { return "1"; }
+    std::optional<std::string> shortVersion() const override { return shortVersionString; }
+    std::optional<std::string> buildVersion() const override { return bundleVersion; }
     std::filesystem::path url() const override { return "/Applications/Zorvane.app"; }
     bool isInApplicationsFolder() const override { return inApplications; }
 };

@@ -1,0 +1,78 @@
+#include "app/ui/ApplicationIconCache.h"
+
+#include "app/ui/ApplicationIconProvider.h"
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QMutexLocker>
+
+namespace zorvane {
+namespace {
+
+QImage decode(const std::vector<std::uint8_t>& bytes) {
+    return QImage::fromData(QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<qsizetype>(bytes.size())));
+}
+
+QString digest(QByteArrayView bytes) {
+    return QString::fromLatin1(
+        QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex().left(16));
+}
+
+} // namespace
+
+ApplicationIconCache& ApplicationIconCache::shared() {
+    static ApplicationIconCache cache;
+    return cache;
+}
+
+QString ApplicationIconCache::sourceFor(const BlockedApplication& application,
+                                        const Workspace& workspace) {
+    const QString id = QString::fromStdString(application.id.string());
+    // The stored icon first; one that cannot be decoded falls back to the file's icon.
+    QString storedKey;
+    if (application.iconData && !application.iconData->empty()) {
+        storedKey = id + QLatin1Char('-') +
+                    digest(QByteArrayView(application.iconData->data(),
+                                          static_cast<qsizetype>(application.iconData->size())));
+        QMutexLocker lock(&mutex_);
+        auto it = images_.constFind(storedKey);
+        if (it == images_.constEnd()) {
+            lock.unlock();
+            QImage image = decode(*application.iconData);
+            lock.relock();
+            it = images_.insert(storedKey, image);
+        }
+        if (!it->isNull()) {
+            return ApplicationIconProvider::applicationSource(storedKey);
+        }
+    }
+    const QString pathKey =
+        id + QLatin1String("-path-") + digest(QByteArray::fromStdString(application.path));
+    {
+        QMutexLocker lock(&mutex_);
+        auto it = images_.constFind(pathKey);
+        if (it != images_.constEnd()) {
+            return it->isNull() ? QString() : ApplicationIconProvider::applicationSource(pathKey);
+        }
+    }
+    QImage image;
+    if (auto png = workspace.iconForFile(application.path)) {
+        image = decode(*png);
+    }
+    QMutexLocker lock(&mutex_);
+    images_.insert(pathKey, image);
+    return image.isNull() ? QString() : ApplicationIconProvider::applicationSource(pathKey);
+}
+
+QImage ApplicationIconCache::image(const QString& key) const {
+    QMutexLocker lock(&mutex_);
+    return images_.value(key);
+}
+
+std::size_t ApplicationIconCache::size() const {
+    QMutexLocker lock(&mutex_);
+    return static_cast<std::size_t>(images_.size());
+}
+
+} // namespace zorvane

@@ -1,0 +1,212 @@
+#include "UiFixture.h"
+#include "app/ui/ApplicationIconCache.h"
+#include "app/ui/ApplicationListModel.h"
+#include "app/ui/SymbolTable.h"
+#include "app/ui/ViewSupport.h"
+#include "tests/app-store/StoreFixtures.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QRawFont>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QtTest/QTest>
+#include <gtest/gtest.h>
+#include <set>
+
+namespace zorvane {
+namespace {
+
+std::vector<std::uint8_t> png(QColor colour) {
+    QImage image(16, 16, QImage::Format_ARGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return {bytes.begin(), bytes.end()};
+}
+
+// A desktop that has an icon for one path only.
+class IconWorkspace final : public Workspace {
+public:
+    std::filesystem::path iconPath;
+    mutable int iconRequests = 0;
+
+    std::vector<RunningApplication> runningApplications() const override { return {}; }
+    void setTerminationHandler(TerminationHandler) override {}
+    bool openURL(const std::string&) override { return false; }
+    std::optional<std::vector<std::uint8_t>>
+    iconForFile(const std::filesystem::path& path) const override {
+        ++iconRequests;
+        if (path != iconPath) {
+            return std::nullopt;
+        }
+        return png(Qt::green);
+    }
+};
+
+TEST(SymbolTableTest, EveryNameTheViewsUseHasAGlyphInTheFont) {
+    ASSERT_TRUE(SymbolTable::isFontAvailable()) << SymbolTable::fontPath;
+    const QRawFont font = QRawFont::fromFont(SymbolTable::font(24));
+    ASSERT_TRUE(font.isValid());
+    std::set<std::string_view> names;
+    for (const auto& entry : SymbolTable::entries()) {
+        EXPECT_TRUE(names.insert(entry.name).second) << "listed twice: " << entry.name;
+        EXPECT_TRUE(font.supportsCharacter(QChar(entry.codepoint)))
+            << entry.name << " -> " << entry.glyph;
+        EXPECT_EQ(SymbolTable::codepoint(entry.name), entry.codepoint) << entry.name;
+    }
+    EXPECT_TRUE(SymbolTable::glyph(QStringLiteral("no.such.symbol")).isEmpty());
+
+    // Every symbol named in a view must be in the table: a missing one would draw nothing.
+    const QRegularExpression symbolName(
+        QStringLiteral(R"re((?:name|symbol):\s*"([a-z0-9]+(?:\.[a-z0-9]+)*)")re"));
+    const QDir views(QStringLiteral(ZORVANE_UI_SOURCE_DIR));
+    int found = 0;
+    for (const QString& file : views.entryList({QStringLiteral("*.qml")})) {
+        QFile source(views.filePath(file));
+        ASSERT_TRUE(source.open(QIODevice::ReadOnly)) << file.toStdString();
+        const QString text = QString::fromUtf8(source.readAll());
+        for (auto match = symbolName.globalMatch(text); match.hasNext();) {
+            const QString name = match.next().captured(1);
+            ++found;
+            EXPECT_TRUE(SymbolTable::codepoint(name.toStdString()))
+                << file.toStdString() << " uses " << name.toStdString();
+        }
+    }
+    EXPECT_GE(found, 8) << "the scan finds the views' symbols";
+}
+
+TEST(ViewSupportTest, RelativeTimeShowsTheTwoLargestUnits) {
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(1'800'000'000, Qt::UTC);
+    auto since = [&](qint64 seconds) {
+        return ViewSupport::relativeTime(now.addSecs(-seconds), now);
+    };
+    EXPECT_EQ(since(0), "0 sec");
+    EXPECT_EQ(since(59), "59 sec");
+    EXPECT_EQ(since(60), "1 min");
+    EXPECT_EQ(since(125), "2 min, 5 sec");
+    EXPECT_EQ(since(7260), "2 hr, 1 min");
+    EXPECT_EQ(since(90000), "1 day, 1 hr");
+    EXPECT_EQ(since(2 * 86400), "2 days");
+    EXPECT_EQ(since(15 * 86400), "2 wk, 1 day");
+    // A clock set back shows no negative time.
+    EXPECT_EQ(since(-300), "0 sec");
+}
+
+TEST(ViewSupportTest, VersionTextWithAndWithoutItsParts) {
+    EXPECT_EQ(ViewSupport::versionText("1.4", "27"), "1.4 (27)");
+    EXPECT_EQ(ViewSupport::versionText("1.4", std::nullopt), "1.4");
+    EXPECT_EQ(ViewSupport::versionText(std::nullopt, "27"), "Unknown (27)");
+    EXPECT_EQ(ViewSupport::versionText(std::nullopt, std::nullopt), "Unknown");
+}
+
+TEST(ViewSupportTest, OnboardingPreferenceAndInstallFolders) {
+    testing::UiFixture fixture; // installs an environment over in-memory fakes
+    auto environment = ViewSupport::environment();
+    std::vector<QString> opened;
+    environment.openUrl = [&](const QUrl& url) {
+        opened.push_back(url.toString());
+        return true;
+    };
+    environment.downloadsDirectory = [] { return std::optional<std::filesystem::path>(); };
+    ViewSupport::setEnvironment(environment);
+
+    ViewSupport support;
+    QSignalSpy changed(&support, &ViewSupport::hasCompletedOnboardingChanged);
+    EXPECT_FALSE(support.hasCompletedOnboarding());
+    support.setHasCompletedOnboarding(true);
+    support.setHasCompletedOnboarding(true);
+    EXPECT_EQ(changed.count(), 1);
+    auto stored = environment.preferences->value(ViewSupport::hasCompletedOnboardingKey);
+    ASSERT_TRUE(stored && stored->boolean());
+    EXPECT_TRUE(*stored->boolean());
+    // A second view reads what the first stored.
+    EXPECT_TRUE(ViewSupport().hasCompletedOnboarding());
+
+    // Without a downloads folder only the Applications folder opens.
+    EXPECT_TRUE(support.openInstallFolders());
+    EXPECT_EQ(opened, std::vector<QString>{"file:///Applications"});
+}
+
+TEST(ApplicationIconCacheTest, StoredIconThenTheFilesIconThenNone) {
+    IconWorkspace workspace;
+    auto& cache = ApplicationIconCache::shared();
+
+    auto stored = fixtures::application("Stored", "com.example.stored");
+    stored.iconData = png(Qt::red);
+    const QString storedSource = cache.sourceFor(stored, workspace);
+    ASSERT_FALSE(storedSource.isEmpty());
+    const QString key = storedSource.section(QLatin1Char('/'), -1);
+    EXPECT_EQ(cache.image(key).pixelColor(8, 8), QColor(Qt::red));
+    // The same content is decoded once and keeps its address.
+    const auto entries = cache.size();
+    EXPECT_EQ(cache.sourceFor(stored, workspace), storedSource);
+    EXPECT_EQ(cache.size(), entries);
+    EXPECT_EQ(workspace.iconRequests, 0);
+
+    // A changed icon gets a new address, so the views do not show the old image.
+    stored.iconData = png(Qt::blue);
+    EXPECT_NE(cache.sourceFor(stored, workspace), storedSource);
+
+    // Undecodable data falls back to the desktop's icon for the bundle.
+    auto broken = fixtures::application("Broken", "com.example.broken");
+    broken.iconData = std::vector<std::uint8_t>{'n', 'o', 't', ' ', 'p', 'n', 'g'};
+    workspace.iconPath = broken.path;
+    const QString fallback = cache.sourceFor(broken, workspace);
+    ASSERT_FALSE(fallback.isEmpty());
+    EXPECT_EQ(cache.image(fallback.section(QLatin1Char('/'), -1)).pixelColor(8, 8),
+              QColor(Qt::green));
+
+    // Nothing anywhere: no address, and the view draws its placeholder.
+    auto bare = fixtures::application("Bare", "com.example.bare");
+    EXPECT_TRUE(cache.sourceFor(bare, workspace).isEmpty());
+    const int requests = workspace.iconRequests;
+    EXPECT_TRUE(cache.sourceFor(bare, workspace).isEmpty());
+    EXPECT_EQ(workspace.iconRequests, requests) << "a missing icon is remembered too";
+}
+
+TEST(ApplicationListModelTest, ChangesAreFoldedAndKeepTheRows) {
+    testing::UiFixture fixture;
+    const QString mail = fixture.addApplication("Mail", "com.example.mail", 1);
+    fixture.addApplication("Notes", "com.example.notes");
+    fixture.addEvent("com.example.mail", "imap.example.com", "993", 4);
+    fixture.setProtectionRequested(true);
+    ASSERT_TRUE(fixture.start());
+    ASSERT_TRUE(fixture.setFilterStatus("enabled"));
+
+    ApplicationListModel model;
+    model.setStore(fixture.store());
+    ASSERT_EQ(model.count(), 2);
+    EXPECT_EQ(model.get(0).value("blockedAttemptCount").toLongLong(), 4);
+    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
+
+    // A grant changes one row in place: no reset, so the rows' own state survives.
+    const int before = model.refreshCount();
+    fixture.store()->allowTemporarily(mail, 300);
+    fixture.store()->allowTemporarily(mail, 300);
+    fixture.settle();
+    EXPECT_EQ(model.refreshCount(), before + 1) << "signals of one turn are folded";
+    EXPECT_EQ(resets.count(), 0);
+    ASSERT_EQ(changes.count(), 1);
+    EXPECT_EQ(changes.at(0).at(0).value<QModelIndex>().row(), 0);
+    EXPECT_EQ(model.get(0).value("grantState").toString(), "timed");
+    EXPECT_EQ(model.data(model.index(0), ApplicationListModel::GrantStateRole).toString(), "timed");
+
+    // Removing a row is a new list.
+    QSignalSpy counts(&model, &ApplicationListModel::countChanged);
+    fixture.store()->removeApplication(mail);
+    fixture.settle();
+    EXPECT_EQ(resets.count(), 1);
+    EXPECT_EQ(counts.count(), 1);
+    ASSERT_EQ(model.count(), 1);
+    EXPECT_EQ(model.get(0).value("name").toString(), "Notes");
+    EXPECT_TRUE(model.get(5).isEmpty());
+}
+
+} // namespace
+} // namespace zorvane

@@ -1,0 +1,327 @@
+import QtQuick
+import QtTest
+import Zorvane.Ui
+
+// TestCase itself is invisible, so the views live in a visible item beside it.
+Item {
+    id: stage
+    width: 760
+    height: 650
+
+    Component {
+        id: contentComponent
+        ContentView { width: 760; height: 650 }
+    }
+
+TestCase {
+    id: testCase
+    name: "ContentView"
+    when: windowShown
+
+    function init() {
+        fixture.reset()
+        fixture.setHasCompletedOnboarding(true)
+    }
+
+    function makeView() {
+        const view = createTemporaryObject(contentComponent, stage, { store: fixture.store })
+        verify(view !== null)
+        wait(0)
+        return view
+    }
+
+    function start(status, message) {
+        verify(fixture.start(), "store loaded")
+        if (status !== undefined)
+            verify(fixture.setFilterStatus(status, message === undefined ? "" : message), status)
+    }
+
+    function child(view, name) {
+        const found = findChild(view, name)
+        verify(found !== null, "no item named " + name)
+        return found
+    }
+
+    function visibleItems(item, name) {
+        let count = 0
+        if (item.objectName === name && item.visible)
+            count += 1
+        const children = item.children || []
+        for (let index = 0; index < children.length; ++index)
+            count += visibleItems(children[index], name)
+        return count
+    }
+
+    // MARK: header
+
+    function test_statusTextDotAndSwitch_data() {
+        return [
+            { tag: "off, inactive", requested: false, status: "inactive",
+              text: "Protection off", tone: "secondary", switchEnabled: true },
+            { tag: "off, enabled", requested: false, status: "enabled",
+              text: "Protection off", tone: "secondary", switchEnabled: true },
+            { tag: "off, awaiting approval", requested: false, status: "awaitingApproval",
+              text: "Protection off", tone: "secondary", switchEnabled: false },
+            { tag: "on, inactive", requested: true, status: "inactive",
+              text: "Turning on...", tone: "secondary", switchEnabled: true },
+            { tag: "on, activating", requested: true, status: "activating",
+              text: "Turning on...", tone: "orange", switchEnabled: false },
+            { tag: "on, installation required", requested: true, status: "installationRequired",
+              text: "Move to Applications", tone: "orange", switchEnabled: false },
+            { tag: "on, awaiting approval", requested: true, status: "awaitingApproval",
+              text: "Awaiting approval", tone: "orange", switchEnabled: false },
+            { tag: "on, enabled", requested: true, status: "enabled",
+              text: "Protection on", tone: "green", switchEnabled: true },
+            { tag: "on, failed", requested: true, status: "failed",
+              text: "Action required", tone: "red", switchEnabled: true },
+        ]
+    }
+
+    function test_statusTextDotAndSwitch(row) {
+        fixture.setProtectionRequested(row.requested)
+        start(row.status, "The filter stopped.")
+        const view = makeView()
+        compare(child(view, "statusText").text, row.text)
+        compare(child(view, "statusDot").tone, row.tone)
+        const toggle = child(view, "protectionSwitch")
+        // The switch shows the wish, not the filter.
+        compare(toggle.isOn, row.requested)
+        compare(toggle.accessibleValue, row.requested ? "On" : "Off")
+        compare(toggle.Accessible.name, "Protection")
+        compare(toggle.enabled, row.switchEnabled)
+        compare(child(view, "explainTapTarget").visible, row.status === "installationRequired")
+    }
+
+    function test_switchAsksTheStoreAndFollowsIt() {
+        start("inactive")
+        const view = makeView()
+        const toggle = child(view, "protectionSwitch")
+        mouseClick(toggle)
+        verify(fixture.store.isProtectionRequested)
+        tryCompare(toggle, "isOn", true)
+        fixture.setFilterStatus("enabled")
+        mouseClick(toggle)
+        verify(!fixture.store.isProtectionRequested)
+        tryCompare(toggle, "isOn", false)
+    }
+
+    function test_tapOnTheDisabledSwitchExplainsWhy() {
+        fixture.setProtectionRequested(true)
+        start("installationRequired")
+        const view = makeView()
+        mouseClick(child(view, "explainTapTarget"))
+        compare(fixture.store.alertMessage,
+                "Move Zorvane to your Mac's Applications folder, quit this copy, and open it again from Applications before turning on protection.")
+        const alert = child(view, "alert")
+        tryCompare(alert, "opened", true)
+        compare(alert.title, "Zorvane")
+        compare(child(view, "alertMessage").text, fixture.store.alertMessage)
+        mouseClick(child(view, "alertOkButton"))
+        tryCompare(alert, "visible", false)
+        compare(fixture.store.alertMessage, "")
+    }
+
+    // MARK: banners
+
+    function test_bannersFollowTheStatus_data() {
+        return [
+            { tag: "installation required", status: "installationRequired", update: false,
+              installation: true, approval: false },
+            { tag: "awaiting approval", status: "awaitingApproval", update: false,
+              installation: false, approval: true },
+            { tag: "enabled", status: "enabled", update: false,
+              installation: false, approval: false },
+            { tag: "update over installation", status: "installationRequired", update: true,
+              installation: true, approval: false },
+            { tag: "update over approval", status: "awaitingApproval", update: true,
+              installation: false, approval: true },
+        ]
+    }
+
+    function test_bannersFollowTheStatus(row) {
+        if (row.update)
+            fixture.setAvailableUpdate("9.0", "Faster filtering.")
+        fixture.setProtectionRequested(true)
+        start(row.status)
+        const view = makeView()
+        const update = child(view, "updateBanner")
+        const installation = child(view, "installationBanner")
+        const approval = child(view, "approvalBanner")
+        compare(update.visible, row.update)
+        compare(installation.visible, row.installation)
+        compare(approval.visible, row.approval)
+        if (row.update) {
+            const below = row.installation ? installation : approval
+            verify(update.y + update.height <= below.y, "the update banner stands above")
+        }
+    }
+
+    function test_updateBannerTextsAndClose() {
+        fixture.setAvailableUpdate("9.0", "")
+        start("enabled")
+        const view = makeView()
+        compare(child(view, "updateTitle").text, "Zorvane 9.0 is available")
+        compare(child(view, "updateNotes").text, "A new version is ready to download.")
+        compare(child(view, "updateNotes").maximumLineCount, 2)
+        mouseClick(child(view, "downloadUpdateButton"))
+        compare(fixture.openedUrls, ["https://zorvane.app/download/Zorvane-9.0.dmg"])
+        mouseClick(child(view, "closeUpdateBannerButton"))
+        verify(!fixture.store.updateController.isBannerVisible)
+        compare(child(view, "updateBanner").visible, false)
+    }
+
+    function test_updateBannerShowsTheNotes() {
+        fixture.setAvailableUpdate("9.1", "Blocks helpers sooner.")
+        start("enabled")
+        const view = makeView()
+        compare(child(view, "updateNotes").text, "Blocks helpers sooner.")
+    }
+
+    function test_bannerButtonsAskTheDesktop() {
+        fixture.setProtectionRequested(true)
+        start("installationRequired")
+        let view = makeView()
+        mouseClick(child(view, "openFinderFoldersButton"))
+        compare(fixture.openedUrls, ["file:///home/tester/Downloads", "file:///Applications"])
+        mouseClick(child(view, "quitButton"))
+        compare(fixture.quitRequests, 1)
+
+        verify(fixture.setFilterStatus("awaitingApproval"))
+        mouseClick(child(view, "openSystemSettingsButton"))
+        compare(fixture.openedUrls[2], "file:///home/tester/.config/autostart")
+        // Retrying while the request still waits keeps waiting for approval.
+        mouseClick(child(view, "retryActivationButton"))
+        fixture.settle()
+        compare(child(view, "statusText").text, "Awaiting approval")
+    }
+
+    // MARK: sections
+
+    function test_emptySectionsCountZero() {
+        start("enabled")
+        const view = makeView()
+        compare(child(view, "activityCount").text, "0")
+        compare(child(view, "applicationCount").text, "0")
+        verify(child(view, "activityEmptyState").visible)
+        verify(!child(view, "activityList").visible)
+        verify(child(view, "applicationsEmptyState").visible)
+        compare(visibleItems(view, "applicationDivider"), 0)
+    }
+
+    function test_countsFollowTheLists() {
+        fixture.addApplication("Mail", "com.example.mail")
+        fixture.addApplication("Notes", "com.example.notes")
+        fixture.addApplication("Radio", "com.example.radio")
+        // Fourteen events of listed apps (the list shows twelve), one of an unlisted one.
+        for (let index = 0; index < 14; ++index)
+            fixture.addEvent("com.example.mail", "host" + index + ".example.com", "443", 1, 10 + index)
+        fixture.addEvent("org.other.tool", "example.org", "443", 1, 5)
+        start("enabled")
+        const view = makeView()
+        compare(child(view, "applicationCount").text, "3")
+        compare(child(view, "activityCount").text, "12")
+        verify(!child(view, "activityEmptyState").visible)
+        verify(!child(view, "applicationsEmptyState").visible)
+    }
+
+    function test_dividersOnlyBetweenRows_data() {
+        return [ { tag: "one row", rows: 1, dividers: 0 }, { tag: "two rows", rows: 2, dividers: 1 } ]
+    }
+
+    function test_dividersOnlyBetweenRows(row) {
+        for (let index = 0; index < row.rows; ++index) {
+            fixture.addApplication("App" + index, "com.example.app" + index)
+            fixture.addEvent("com.example.app" + index, "example.com", "443", 2, 30 + index)
+        }
+        start("enabled")
+        const view = makeView()
+        // Rows beyond the viewport are made when the list has time for them.
+        tryVerify(() => visibleItems(view, "applicationRow") === row.rows)
+        compare(visibleItems(view, "activityDivider"), row.dividers)
+        compare(visibleItems(view, "applicationDivider"), row.dividers)
+    }
+
+    function test_activityRowShowsTheEvent() {
+        fixture.addApplication("Mail", "com.example.mail")
+        fixture.addEvent("com.example.mail", "imap.example.com", "993", 42, 125)
+        start("enabled")
+        const view = makeView()
+        const list = child(view, "activityList")
+        verify(list.visible)
+        verify(findTextIn(list, "Mail"))
+        verify(findTextIn(list, "imap.example.com:993"))
+        verify(findTextIn(list, "42"))
+        verify(findTextIn(list, "2 min, 5 sec"))
+    }
+
+    function findTextIn(item, text) {
+        if (item.text === text && item.visible)
+            return true
+        const children = item.children || []
+        for (let index = 0; index < children.length; ++index) {
+            if (findTextIn(children[index], text))
+                return true
+        }
+        return false
+    }
+
+    function test_failureLineUnderTheList() {
+        fixture.setProtectionRequested(true)
+        start("failed", "The filter configuration could not be saved.")
+        let view = makeView()
+        verify(child(view, "failureLine").visible)
+        compare(child(view, "failureText").text, "The filter configuration could not be saved.")
+        verify(fixture.setFilterStatus("enabled"))
+        verify(!child(view, "failureLine").visible)
+    }
+
+    // MARK: getting started
+
+    function test_gettingStartedOpensOncePerInstallation() {
+        fixture.setHasCompletedOnboarding(false)
+        start("enabled")
+        let view = makeView()
+        const sheet = child(view, "onboardingSheet")
+        tryCompare(sheet, "opened", true)
+        const guide = sheet.contentItem.item
+        verify(guide !== null)
+        guide.finish()
+        tryCompare(sheet, "visible", false)
+        verify(!view.showingOnboarding)
+
+        // Finished once: a new window does not show it, the help button does.
+        view.destroy()
+        view = makeView()
+        const again = child(view, "onboardingSheet")
+        wait(50)
+        verify(!again.visible)
+        mouseClick(child(view, "helpButton"))
+        tryCompare(again, "opened", true)
+    }
+
+    function test_closingTheSheetWithoutFinishingLeavesItDue() {
+        fixture.setHasCompletedOnboarding(false)
+        start("enabled")
+        let view = makeView()
+        const sheet = child(view, "onboardingSheet")
+        tryCompare(sheet, "opened", true)
+        sheet.close()
+        tryCompare(sheet, "visible", false)
+        view.destroy()
+        view = makeView()
+        tryCompare(child(view, "onboardingSheet"), "opened", true)
+    }
+
+    function test_guideGetsTheFactsOfTheMomentItOpens() {
+        fixture.setHasCompletedOnboarding(false)
+        fixture.setProtectionRequested(true)
+        start("enabled")
+        fixture.setInApplicationsFolder(false)
+        const view = makeView()
+        const sheet = child(view, "onboardingSheet")
+        tryCompare(sheet, "opened", true)
+        compare(sheet.contentItem.item.isInApplicationsFolder, false)
+        compare(sheet.contentItem.item.isProtectionActive, true)
+    }
+}
+}
