@@ -597,11 +597,26 @@ Rectangle {
                         border.color: Theme.withAlpha(Theme.separator, 0.35)
                         clip: true
 
+                        // One hover tracker and tooltip for the whole list, naming the row
+                        // under the pointer.
+                        HoverHandler { id: activityHover }
+                        ToolTip.text: {
+                            const row = activityHover.hovered
+                                ? activityColumn.childAt(activityHover.point.position.x,
+                                                         activityHover.point.position.y)
+                                : null
+                            return row && row.destination !== undefined ? "Blocked " + row.destination : ""
+                        }
+                        ToolTip.visible: activityHover.hovered && ToolTip.text !== ""
+                        ToolTip.delay: 600
+
                         Column {
                             id: activityColumn
                             width: parent.width
                             Repeater {
                                 model: activityModel
+                                // Anchors and positioners rather than layouts: twelve of
+                                // these rows are made with every window.
                                 delegate: Item {
                                     id: activityRow
                                     required property string eventId
@@ -615,110 +630,108 @@ Rectangle {
                                     required property bool isLast
 
                                     width: activityColumn.width
-                                    implicitHeight: activityContent.implicitHeight + 20
+                                    implicitHeight: Math.max(hasApplication ? 32 : 0,
+                                                             hasApplication ? activityText.implicitHeight : 0,
+                                                             activityCount.implicitHeight) + 20
                                                     + (activityDivider.visible ? 1 : 0)
+                                    height: implicitHeight
 
-                                    HoverHandler { id: activityHover }
-                                    ToolTip.text: "Blocked " + destination
-                                    ToolTip.visible: activityHover.hovered
-                                    ToolTip.delay: 600
+                                    // The content's vertical centre, above the divider.
+                                    readonly property real middle:
+                                        (height - (activityDivider.visible ? 1 : 0)) / 2
 
-                                    RowLayout {
-                                        id: activityContent
-                                        anchors.left: parent.left
-                                        anchors.right: parent.right
-                                        anchors.top: parent.top
-                                        anchors.leftMargin: 14
-                                        anchors.rightMargin: 14
-                                        anchors.topMargin: 10
-                                        spacing: 8
+                                    Image {
+                                        id: activityIcon
+                                        visible: activityRow.hasApplication
+                                        x: 14
+                                        y: Math.round(activityRow.middle - height / 2)
+                                        width: 32
+                                        height: 32
+                                        source: activityRow.iconSource !== ""
+                                                ? activityRow.iconSource : support.placeholderIconSource
+                                        sourceSize: Qt.size(64, 64)
+                                        asynchronous: true
+                                    }
 
-                                        Item {
-                                            visible: activityRow.hasApplication
-                                            Layout.preferredWidth: 32
-                                            Layout.preferredHeight: 32
-                                            Image {
-                                                anchors.fill: parent
-                                                visible: activityRow.iconSource !== ""
-                                                source: activityRow.iconSource
-                                                sourceSize: Qt.size(64, 64)
-                                                asynchronous: true
-                                            }
-                                            SymbolImage {
-                                                anchors.fill: parent
-                                                visible: activityRow.iconSource === ""
-                                                name: "app"
-                                                pointSize: 28
-                                                color: Theme.secondary
-                                            }
+                                    Item {
+                                        id: activityText
+                                        visible: activityRow.hasApplication
+                                        x: activityIcon.x + activityIcon.width + 8
+                                        y: Math.round(activityRow.middle - height / 2)
+                                        width: Math.max(0, activityCount.x - 12 - x)
+                                        implicitHeight: applicationNameText.height + 3 + destinationText.height
+                                        height: implicitHeight
+
+                                        Text {
+                                            id: applicationNameText
+                                            width: Math.min(implicitWidth, parent.width)
+                                            text: activityRow.applicationName
+                                            font.family: Theme.fontFamily
+                                            font.pixelSize: Theme.subheadlineSize
+                                            font.weight: Font.Medium
+                                            color: Theme.label
+                                            elide: Text.ElideRight
+                                            maximumLineCount: 1
                                         }
-                                        ColumnLayout {
-                                            visible: activityRow.hasApplication
-                                            Layout.fillWidth: true
-                                            spacing: 3
-                                            RowLayout {
-                                                Layout.fillWidth: true
-                                                spacing: 7
-                                                Text {
-                                                    text: activityRow.applicationName
-                                                    font.family: Theme.fontFamily
-                                                    font.pixelSize: Theme.subheadlineSize
-                                                    font.weight: Font.Medium
-                                                    color: Theme.label
-                                                    elide: Text.ElideRight
-                                                    maximumLineCount: 1
-                                                    Layout.maximumWidth: implicitWidth
-                                                }
-                                                Text {
-                                                    text: activityRow.processName
-                                                    font: Theme.caption
-                                                    color: Theme.secondary
-                                                    elide: Text.ElideRight
-                                                    maximumLineCount: 1
-                                                    Layout.fillWidth: true
-                                                }
-                                            }
-                                            TextEdit {
-                                                text: activityRow.destination
-                                                readOnly: true
-                                                selectByMouse: true
-                                                font.family: Theme.monospacedFamily
-                                                font.pixelSize: Theme.captionSize
-                                                color: Theme.label
-                                                selectionColor: Theme.accent
-                                                wrapMode: TextEdit.NoWrap
-                                                Layout.fillWidth: true
-                                                clip: true
-                                            }
+                                        Text {
+                                            x: applicationNameText.width + 7
+                                            width: Math.max(0, parent.width - x)
+                                            anchors.baseline: applicationNameText.baseline
+                                            text: activityRow.processName
+                                            font: Theme.caption
+                                            color: Theme.secondary
+                                            elide: Text.ElideRight
+                                            maximumLineCount: 1
                                         }
-                                        Item {
-                                            Layout.fillWidth: !activityRow.hasApplication
-                                            Layout.minimumWidth: 12
+                                        TextInput {
+                                            id: destinationText
+                                            y: applicationNameText.height + 3
+                                            width: parent.width
+                                            text: activityRow.destination
+                                            readOnly: true
+                                            selectByMouse: true
+                                            font.family: Theme.monospacedFamily
+                                            font.pixelSize: Theme.captionSize
+                                            color: Theme.label
+                                            selectionColor: Theme.accent
+                                            clip: true
                                         }
-                                        ColumnLayout {
-                                            spacing: 3
-                                            RowLayout {
-                                                Layout.alignment: Qt.AlignRight
-                                                spacing: 4
-                                                SymbolImage {
-                                                    name: "hand.raised.fill"
-                                                    pointSize: Theme.captionSize + 1
-                                                    color: Theme.red
-                                                }
-                                                Text {
-                                                    text: String(activityRow.blockedConnectionCount)
-                                                    font.family: Theme.fontFamily
-                                                    font.pixelSize: Theme.captionSize
-                                                    font.weight: Font.Medium
-                                                    color: Theme.red
-                                                }
-                                            }
-                                            Text {
-                                                Layout.alignment: Qt.AlignRight
-                                                text: support.relativeTime(activityRow.lastSeenAt, root.now)
-                                                font: Theme.caption2
-                                                color: Theme.secondary
-                                            }
+                                    }
+
+                                    Item {
+                                        id: activityCount
+                                        x: activityRow.width - 14 - width
+                                        y: Math.round(activityRow.middle - height / 2)
+                                        width: Math.max(countGlyph.width + 4 + countText.width, timeText.width)
+                                        implicitHeight: countText.height + 3 + timeText.height
+                                        height: implicitHeight
+
+                                        Text {
+                                            id: countText
+                                            anchors.right: parent.right
+                                            text: String(activityRow.blockedConnectionCount)
+                                            font.family: Theme.fontFamily
+                                            font.pixelSize: Theme.captionSize
+                                            font.weight: Font.Medium
+                                            color: Theme.red
+                                        }
+                                        Text {
+                                            id: countGlyph
+                                            anchors.right: countText.left
+                                            anchors.rightMargin: 4
+                                            anchors.verticalCenter: countText.verticalCenter
+                                            text: Symbols.glyph("hand.raised.fill")
+                                            font.family: Symbols.fontFamily
+                                            font.pixelSize: Theme.captionSize + 1
+                                            color: Theme.red
+                                        }
+                                        Text {
+                                            id: timeText
+                                            anchors.right: parent.right
+                                            y: countText.height + 3
+                                            text: support.relativeTime(activityRow.lastSeenAt, root.now)
+                                            font: Theme.caption2
+                                            color: Theme.secondary
                                         }
                                     }
 

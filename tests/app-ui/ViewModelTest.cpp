@@ -185,7 +185,7 @@ TEST(ApplicationListModelTest, ChangesAreFoldedAndKeepTheRows) {
     QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
 
-    // A grant changes one row in place: no reset, so the rows' own state survives.
+    // A grant updates the rows in place: no reset, so the rows' own state survives.
     const int before = model.refreshCount();
     fixture.store()->allowTemporarily(mail, 300);
     fixture.store()->allowTemporarily(mail, 300);
@@ -194,6 +194,7 @@ TEST(ApplicationListModelTest, ChangesAreFoldedAndKeepTheRows) {
     EXPECT_EQ(resets.count(), 0);
     ASSERT_EQ(changes.count(), 1);
     EXPECT_EQ(changes.at(0).at(0).value<QModelIndex>().row(), 0);
+    EXPECT_EQ(changes.at(0).at(1).value<QModelIndex>().row(), 1);
     EXPECT_EQ(model.get(0).value("grantState").toString(), "timed");
     EXPECT_EQ(model.data(model.index(0), ApplicationListModel::GrantStateRole).toString(), "timed");
 
