@@ -46,7 +46,7 @@ Rectangle {
 
     // The scene became active: the store refreshes the filter state, so the banners follow what
     // the user did in the system's settings meanwhile.
-    readonly property bool isSceneActive: Window.active
+    property bool isSceneActive: Window.active
     onIsSceneActiveChanged: {
         if (isSceneActive && store)
             store.handleBecameActive()

@@ -307,6 +307,12 @@ bool UiFixture::setFilterStatus(const QString& kind, const QString& message) {
     return ProtectionStatus::kindName(store_->filterStatus().kind()) == kind;
 }
 
+void UiFixture::setSystemFilterEnabled(bool enabled) {
+    FilterConfiguration configuration;
+    configuration.enabled = enabled;
+    manager_->stored = configuration;
+}
+
 void UiFixture::settle() {
     testing::settle();
 }

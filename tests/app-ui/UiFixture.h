@@ -62,6 +62,9 @@ public:
     // kind: "inactive", "activating", "installationRequired", "awaitingApproval", "enabled" or
     // "failed" (with the message). Drives the real filter controller through its fakes.
     Q_INVOKABLE bool setFilterStatus(const QString& kind, const QString& message = {});
+    // What the system's filter configuration says, changed behind the store's back (as the
+    // user does in the system's settings); the store sees it at its next refresh.
+    Q_INVOKABLE void setSystemFilterEnabled(bool enabled);
     // Delivers everything posted to the main thread.
     Q_INVOKABLE void settle();
 

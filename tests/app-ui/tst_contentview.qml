@@ -13,6 +13,7 @@ Item {
         ContentView { width: 760; height: 650 }
     }
 
+
 TestCase {
     id: testCase
     name: "ContentView"
@@ -119,6 +120,25 @@ TestCase {
         mouseClick(child(view, "alertOkButton"))
         tryCompare(alert, "visible", false)
         compare(fixture.store.alertMessage, "")
+    }
+
+    function test_becomingActiveRefreshesTheFilterState() {
+        fixture.setProtectionRequested(true)
+        start("inactive")
+        const view = makeView()
+        const status = child(view, "statusText")
+        compare(status.text, "Turning on...")
+
+        // Meanwhile the user enabled the filter in the system's settings; the status follows
+        // when the window comes back to the front. (The offscreen platform does not move window
+        // activation between windows, so the scene phase is played here.)
+        fixture.setSystemFilterEnabled(true)
+        view.isSceneActive = false
+        fixture.settle()
+        compare(status.text, "Turning on...")
+        view.isSceneActive = true
+        fixture.settle()
+        tryCompare(status, "text", "Protection on")
     }
 
     // MARK: banners
