@@ -80,6 +80,24 @@ TEST(SymbolTableTest, EveryNameTheViewsUseHasAGlyphInTheFont) {
     EXPECT_GE(found, 8) << "the scan finds the views' symbols";
 }
 
+TEST(SymbolTableTest, ImagesForTheStatusItem) {
+    auto inked = [](const QImage& image) {
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                count += qAlpha(image.pixel(x, y)) > 128 ? 1 : 0;
+            }
+        }
+        return count;
+    };
+    const QImage shield = SymbolTable::image(QStringLiteral("shield.fill"), 32, Qt::black);
+    EXPECT_EQ(shield.size(), QSize(32, 32));
+    // A filled shield covers a good part of its square, in the colour asked for.
+    EXPECT_GT(inked(shield), 32 * 32 / 4);
+    EXPECT_EQ(shield.pixelColor(16, 14).rgb(), QColor(Qt::black).rgb());
+    EXPECT_EQ(inked(SymbolTable::image(QStringLiteral("no.such.symbol"), 32, Qt::black)), 0);
+}
+
 TEST(ViewSupportTest, RelativeTimeShowsTheTwoLargestUnits) {
     const QDateTime now = QDateTime::fromSecsSinceEpoch(1'800'000'000, Qt::UTC);
     auto since = [&](qint64 seconds) {
