@@ -24,6 +24,12 @@ TestCase {
         fixture.setHasCompletedOnboarding(true)
     }
 
+    // The views of the last test go away after it; one more frame lets the scene graph give
+    // back what it held for them before the program ends.
+    function cleanupTestCase() {
+        wait(50)
+    }
+
     function makeView() {
         const view = createTemporaryObject(contentComponent, stage, { store: fixture.store })
         verify(view !== null)
