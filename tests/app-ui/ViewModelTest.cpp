@@ -1,6 +1,8 @@
 #include "UiFixture.h"
 #include "app/ui/ApplicationIconCache.h"
 #include "app/ui/ApplicationListModel.h"
+#include "app/ui/MainWindowRows.h"
+#include "app/ui/RecentActivityModel.h"
 #include "app/ui/SymbolTable.h"
 #include "app/ui/ViewSupport.h"
 #include "tests/app-store/StoreFixtures.h"
@@ -225,6 +227,78 @@ TEST(ApplicationListModelTest, ChangesAreFoldedAndKeepTheRows) {
     ASSERT_EQ(model.count(), 1);
     EXPECT_EQ(model.get(0).value("name").toString(), "Notes");
     EXPECT_TRUE(model.get(5).isEmpty());
+}
+
+TEST(MainWindowRowsTest, OneListWhoseRangesMoveOnTheirOwn) {
+    testing::UiFixture fixture;
+    const QString mail = fixture.addApplication("Mail", "com.example.mail");
+    fixture.addApplication("Notes", "com.example.notes");
+    fixture.addEvent("com.example.mail", "imap.example.com", "993", 2, 30);
+    fixture.addEvent("com.example.notes", "sync.example.com", "443", 1, 60);
+    fixture.setProtectionRequested(true);
+    ASSERT_TRUE(fixture.start());
+    ASSERT_TRUE(fixture.setFilterStatus("enabled"));
+
+    RecentActivityModel activity;
+    activity.setStore(fixture.store());
+    ApplicationListModel applications;
+    applications.setStore(fixture.store());
+    MainWindowRows rows;
+    rows.setActivity(&activity);
+    rows.setApplications(&applications);
+
+    auto at = [&](int row, int role) { return rows.data(rows.index(row), role); };
+    const std::vector<QString> kinds{"activity", "activity", "applicationsTitle", "application",
+                                     "application"};
+    ASSERT_EQ(rows.rowCount(), 5);
+    for (int row = 0; row < 5; ++row) {
+        EXPECT_EQ(at(row, MainWindowRows::KindRole).toString(), kinds[std::size_t(row)]) << row;
+    }
+    EXPECT_EQ(at(0, MainWindowRows::EntryRole).toMap().value("destination").toString(),
+              "imap.example.com:993");
+    EXPECT_TRUE(at(1, MainWindowRows::IsLastOfKindRole).toBool());
+    EXPECT_EQ(at(3, MainWindowRows::EntryRole).toMap().value("id").toString(), mail);
+    EXPECT_TRUE(at(3, MainWindowRows::IsFirstOfKindRole).toBool());
+    EXPECT_FALSE(at(3, MainWindowRows::IsLastOfKindRole).toBool());
+    EXPECT_TRUE(at(4, MainWindowRows::IsLastOfKindRole).toBool());
+
+    // New activity re-lists the activity rows only: the application rows (and whatever state
+    // their delegates keep) stay.
+    QSignalSpy removed(&rows, &QAbstractItemModel::rowsRemoved);
+    QSignalSpy inserted(&rows, &QAbstractItemModel::rowsInserted);
+    ASSERT_TRUE(fixture.reportEvent("com.example.notes", "push.example.com", "5223", 4));
+    ASSERT_EQ(rows.rowCount(), 6);
+    EXPECT_EQ(at(0, MainWindowRows::EntryRole).toMap().value("destination").toString(),
+              "push.example.com:5223");
+    for (const auto* spy : {&removed, &inserted}) {
+        for (const auto& signal : *spy) {
+            EXPECT_LT(signal.at(2).toInt(), 3) << "only rows of the activity range move";
+        }
+    }
+    EXPECT_FALSE(inserted.isEmpty());
+    removed.clear();
+    inserted.clear();
+
+    // An application's grant changes its rows in place, at their place in the one list.
+    QSignalSpy changed(&rows, &QAbstractItemModel::dataChanged);
+    fixture.store()->allowTemporarily(mail, 300);
+    fixture.settle();
+    EXPECT_EQ(removed.count(), 0);
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_EQ(changed.at(0).at(0).value<QModelIndex>().row(), 4);
+    EXPECT_EQ(changed.at(0).at(1).value<QModelIndex>().row(), 5);
+    EXPECT_EQ(at(4, MainWindowRows::EntryRole).toMap().value("grantState").toString(), "timed");
+
+    // Removing Mail takes its activity row and its application row; the title stays between.
+    fixture.store()->removeApplication(mail);
+    fixture.settle();
+    ASSERT_EQ(rows.rowCount(), 4);
+    EXPECT_EQ(at(1, MainWindowRows::EntryRole).toMap().value("destination").toString(),
+              "sync.example.com:443");
+    EXPECT_EQ(at(2, MainWindowRows::KindRole).toString(), "applicationsTitle");
+    EXPECT_EQ(at(3, MainWindowRows::EntryRole).toMap().value("name").toString(), "Notes");
+    EXPECT_FALSE(removed.isEmpty());
+    EXPECT_FALSE(inserted.isEmpty());
 }
 
 } // namespace
