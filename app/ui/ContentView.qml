@@ -853,11 +853,13 @@ Rectangle {
                                 Layout.fillWidth: true
                                 spacing: 2
                                 Text {
+                                    Layout.fillWidth: true
                                     text: "No blocked connections yet"
                                     font: Theme.subheadline
                                     color: Theme.label
                                 }
                                 Text {
+                                    Layout.fillWidth: true
                                     text: "New attempts will appear here while protection is on."
                                     font: Theme.caption
                                     color: Theme.secondary
