@@ -1,11 +1,11 @@
 #include "app/agent/TrayStatusItem.h"
 
+#include "app/ui/SymbolTable.h"
+
 #include <QAction>
 #include <QCursor>
 #include <QImage>
 #include <QMenu>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPixmap>
 #include <QSystemTrayIcon>
 
@@ -14,72 +14,6 @@ namespace {
 
 QString text(const std::string& value) {
     return QString::fromStdString(value);
-}
-
-QPainterPath shieldPath(const QRectF& box) {
-    QPainterPath path;
-    const qreal left = box.left(), right = box.right(), top = box.top(), bottom = box.bottom();
-    const qreal middle = box.center().x();
-    path.moveTo(middle, top);
-    path.lineTo(right, top + box.height() * 0.18);
-    path.cubicTo(right, top + box.height() * 0.62, middle + box.width() * 0.2,
-                 bottom - box.height() * 0.08, middle, bottom);
-    path.cubicTo(middle - box.width() * 0.2, bottom - box.height() * 0.08, left,
-                 top + box.height() * 0.62, left, top + box.height() * 0.18);
-    path.closeSubpath();
-    return path;
-}
-
-// Drawn in one colour, like a template image: the tray tints or shows it as it is.
-QPixmap drawSymbol(const std::string& symbolName, int size) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QColor ink(Qt::black);
-    const qreal margin = size * 0.1;
-    const QRectF box(margin, margin, size - 2 * margin, size - 2 * margin);
-    const qreal stroke = size / 12.0;
-
-    if (symbolName == "pause.circle.fill") {
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(ink);
-        QPainterPath circle;
-        circle.addEllipse(box);
-        QPainterPath bars;
-        const qreal barWidth = box.width() * 0.12, barHeight = box.height() * 0.42;
-        const qreal barTop = box.center().y() - barHeight / 2;
-        bars.addRect(box.center().x() - barWidth * 1.6, barTop, barWidth, barHeight);
-        bars.addRect(box.center().x() + barWidth * 0.6, barTop, barWidth, barHeight);
-        painter.drawPath(circle.subtracted(bars));
-        return pixmap;
-    }
-
-    const QPainterPath shield = shieldPath(box);
-    if (symbolName == "shield.lefthalf.filled") {
-        painter.setPen(QPen(ink, stroke));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawPath(shield);
-        QPainterPath leftHalf;
-        leftHalf.addRect(QRectF(box.left(), box.top(), box.width() / 2, box.height()));
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(ink);
-        painter.drawPath(shield.intersected(leftHalf));
-        return pixmap;
-    }
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(ink);
-    painter.drawPath(shield);
-    if (symbolName == "shield.slash.fill") {
-        painter.setCompositionMode(QPainter::CompositionMode_Clear);
-        painter.setPen(QPen(Qt::transparent, stroke * 2.2));
-        painter.drawLine(QPointF(0, 0), QPointF(size, size));
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        painter.setPen(QPen(ink, stroke));
-        painter.drawLine(QPointF(margin / 2, margin / 2),
-                         QPointF(size - margin / 2, size - margin / 2));
-    }
-    return pixmap;
 }
 
 QIcon applicationIcon(const std::vector<std::uint8_t>& data) {
@@ -205,8 +139,10 @@ void TrayStatusItem::fill(QMenu& menu, const StatusMenuModel& items) {
 
 QIcon TrayStatusItem::iconForSymbol(const std::string& symbolName) {
     QIcon icon;
+    // Drawn in one colour, like a template image: the tray tints it or shows it as it is.
+    const QString name = QString::fromStdString(symbolName);
     for (int size : {16, 22, 32, 64}) {
-        icon.addPixmap(drawSymbol(symbolName, size));
+        icon.addPixmap(QPixmap::fromImage(SymbolTable::image(name, size, Qt::black)));
     }
     icon.setIsMask(true);
     return icon;

@@ -22,6 +22,7 @@
 #include <cstring>
 
 Q_IMPORT_QML_PLUGIN(Zorvane_AppPlugin)
+Q_IMPORT_QML_PLUGIN(Zorvane_UiPlugin)
 
 using namespace zorvane;
 

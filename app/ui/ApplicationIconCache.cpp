@@ -3,7 +3,7 @@
 #include "app/ui/ApplicationIconProvider.h"
 
 #include <QByteArray>
-#include <QCryptographicHash>
+#include <QHashFunctions>
 #include <QMutexLocker>
 
 namespace zorvane {
@@ -14,9 +14,10 @@ QImage decode(const std::vector<std::uint8_t>& bytes) {
                                                     static_cast<qsizetype>(bytes.size())));
 }
 
+// Tells contents apart within one application's entries; runs over every icon on every list
+// change, so it is the fast hash, not a cryptographic one.
 QString digest(QByteArrayView bytes) {
-    return QString::fromLatin1(
-        QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex().left(16));
+    return QString::number(qHash(bytes, 0x5a17), 16);
 }
 
 } // namespace

@@ -45,13 +45,31 @@ QImage ApplicationIconProvider::selfIcon(int edge) {
     return image;
 }
 
+QImage ApplicationIconProvider::placeholderIcon(int edge) {
+    edge = std::max(edge, 16);
+    QImage image(edge, edge, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    if (SymbolTable::isFontAvailable()) {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QColor(128, 128, 128));
+        painter.setFont(SymbolTable::font(edge));
+        painter.drawText(QRectF(0, 0, edge, edge), Qt::AlignCenter,
+                         SymbolTable::glyph(QStringLiteral("app")));
+    }
+    return image;
+}
+
 QImage ApplicationIconProvider::requestImage(const QString& id, QSize* size,
                                              const QSize& requestedSize) {
     QImage image;
+    const int edge = std::max(requestedSize.width(), requestedSize.height()) > 0
+                         ? std::max(requestedSize.width(), requestedSize.height())
+                         : 128;
     if (id == QLatin1String("self")) {
-        image = selfIcon(std::max(requestedSize.width(), requestedSize.height()) > 0
-                             ? std::max(requestedSize.width(), requestedSize.height())
-                             : 128);
+        image = selfIcon(edge);
+    } else if (id == QLatin1String("placeholder")) {
+        image = placeholderIcon(edge);
     } else if (id.startsWith(QLatin1String("app/"))) {
         image = ApplicationIconCache::shared().image(id.mid(4));
         if (!image.isNull() && requestedSize.isValid() && !requestedSize.isEmpty()) {

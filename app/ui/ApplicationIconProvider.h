@@ -9,11 +9,13 @@ namespace zorvane {
 
 // Serves "image://zorvane-icon/app/<key>" (a blocked application's icon, from the shared icon
 // cache) and "image://zorvane-icon/self" (Zorvane's own icon, drawn from the shield symbol so
-// that it exists on every platform and at every size).
+// that it exists on every platform and at every size), and "image://zorvane-icon/placeholder".
 class ApplicationIconProvider final : public QQuickImageProvider {
 public:
     static constexpr const char* providerId = "zorvane-icon";
     static constexpr const char* selfSource = "image://zorvane-icon/self";
+    // The "app" symbol, for an application without any icon.
+    static constexpr const char* placeholderSource = "image://zorvane-icon/placeholder";
 
     ApplicationIconProvider();
 
@@ -22,6 +24,7 @@ public:
     static void install(QQmlEngine& engine);
     // Zorvane's own icon at an edge length.
     static QImage selfIcon(int edge);
+    static QImage placeholderIcon(int edge);
 
     QImage requestImage(const QString& id, QSize* size, const QSize& requestedSize) override;
 };

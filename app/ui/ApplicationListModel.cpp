@@ -1,9 +1,9 @@
 #include "app/ui/ApplicationListModel.h"
 
 #include "app/ui/ApplicationIconCache.h"
+#include "app/ui/StoreQueries.h"
 #include "shared/ApplicationNetworkComponent.h"
 
-#include <QCollator>
 #include <QVariantList>
 #include <array>
 
@@ -40,7 +40,7 @@ QString kindName(ApplicationNetworkComponent::Kind kind) {
     return QStringLiteral("main");
 }
 
-QVariantList componentList(const std::vector<ApplicationNetworkComponent>& components) {
+QVariantList componentMapsOf(const std::vector<ApplicationNetworkComponent>& components) {
     QVariantList list;
     list.reserve(static_cast<qsizetype>(components.size()));
     for (const auto& component : components) {
@@ -97,62 +97,90 @@ void ApplicationListModel::scheduleRefresh() {
         Qt::QueuedConnection);
 }
 
+qint64 ApplicationListModel::Row::attempts() const {
+    if (!blockedAttemptCount) {
+        blockedAttemptCount = queries->blockedAttemptCount(application());
+    }
+    return *blockedAttemptCount;
+}
+
+const std::vector<ApplicationNetworkComponent>&
+ApplicationListModel::Row::networkComponents() const {
+    if (!components) {
+        components = queries->networkComponents(application());
+    }
+    return *components;
+}
+
+const QString& ApplicationListModel::Row::icon(const Workspace& workspace) const {
+    if (!iconSource) {
+        iconSource = ApplicationIconCache::shared().sourceFor(application(), workspace);
+    }
+    return *iconSource;
+}
+
+const QVariantList& ApplicationListModel::Row::componentMaps() const {
+    if (!componentList) {
+        componentList = componentMapsOf(networkComponents());
+    }
+    return *componentList;
+}
+
+const QVariantMap& ApplicationListModel::Row::entryMap(const Workspace& workspace) const {
+    if (!entry) {
+        const auto& app = application();
+        QVariantMap map;
+        map[QStringLiteral("id")] = id;
+        map[QStringLiteral("applicationId")] = id;
+        map[QStringLiteral("name")] = text(app.name);
+        map[QStringLiteral("bundleIdentifier")] = text(app.bundleIdentifier);
+        map[QStringLiteral("path")] = text(app.path);
+        map[QStringLiteral("iconSource")] = icon(workspace);
+        map[QStringLiteral("grantState")] = grantState;
+        map[QStringLiteral("isRunning")] = isRunning;
+        map[QStringLiteral("blockedAttemptCount")] = QVariant::fromValue(attempts());
+        map[QStringLiteral("componentCount")] = static_cast<int>(networkComponents().size());
+        map[QStringLiteral("components")] = componentMaps();
+        entry = std::move(map);
+    }
+    return *entry;
+}
+
 void ApplicationListModel::refresh() {
     refreshScheduled_ = false;
     ++refreshCount_;
-    std::vector<QVariantMap> rows;
+    std::vector<Row> rows;
     if (store_) {
-        QCollator collator;
-        collator.setCaseSensitivity(Qt::CaseInsensitive);
-        const ActivityQueries queries(
-            store_->applications(), store_->activityEvents(), store_->discoveredProcesses(),
-            [&collator](std::string_view lhs, std::string_view rhs) {
-                return collator.compare(QString::fromUtf8(lhs.data(), qsizetype(lhs.size())),
-                                        QString::fromUtf8(rhs.data(), qsizetype(rhs.size()))) < 0;
-            });
+        auto queries = StoreQueries::of(*store_).queries();
         const auto running = store_->workspace().runningBundleIdentifiers();
-        auto& icons = ApplicationIconCache::shared();
-        rows.reserve(store_->applications().size());
-        for (const auto& application : store_->applications()) {
-            QVariantMap row;
-            const QString id = text(application.id.string());
-            row[QStringLiteral("id")] = id;
-            row[QStringLiteral("applicationId")] = id;
-            row[QStringLiteral("name")] = text(application.name);
-            row[QStringLiteral("bundleIdentifier")] = text(application.bundleIdentifier);
-            row[QStringLiteral("path")] = text(application.path);
-            row[QStringLiteral("iconSource")] = icons.sourceFor(application, store_->workspace());
-            QString grantState = QStringLiteral("none");
+        const auto& applications = queries->applications();
+        rows.reserve(applications.size());
+        for (std::size_t index = 0; index < applications.size(); ++index) {
+            const auto& application = applications[index];
+            Row row;
+            row.queries = queries;
+            row.index = index;
+            row.id = text(application.id.string());
+            row.grantState = QStringLiteral("none");
             if (auto grant = store_->activeTemporaryAccessGrant(application.id)) {
-                grantState = grant->mode == TemporaryAccessGrant::Mode::untilQuit
-                                 ? QStringLiteral("untilQuit")
-                                 : QStringLiteral("timed");
+                row.grantState = grant->mode == TemporaryAccessGrant::Mode::untilQuit
+                                     ? QStringLiteral("untilQuit")
+                                     : QStringLiteral("timed");
             }
-            row[QStringLiteral("grantState")] = grantState;
-            row[QStringLiteral("isRunning")] =
-                std::find(running.begin(), running.end(), application.bundleIdentifier) !=
-                running.end();
-            row[QStringLiteral("blockedAttemptCount")] =
-                QVariant::fromValue<qint64>(queries.blockedAttemptCount(application));
-            const QVariantList components = componentList(queries.networkComponents(application));
-            row[QStringLiteral("componentCount")] = static_cast<int>(components.size());
-            row[QStringLiteral("components")] = components;
+            row.isRunning = std::find(running.begin(), running.end(),
+                                      application.bundleIdentifier) != running.end();
             rows.push_back(std::move(row));
         }
     }
 
     const bool sameEntries =
         rows.size() == rows_.size() &&
-        std::equal(rows.begin(), rows.end(), rows_.begin(), [](const auto& lhs, const auto& rhs) {
-            return lhs.value(QStringLiteral("id")) == rhs.value(QStringLiteral("id"));
-        });
+        std::equal(rows.begin(), rows.end(), rows_.begin(),
+                   [](const Row& lhs, const Row& rhs) { return lhs.id == rhs.id; });
     if (sameEntries) {
-        for (std::size_t row = 0; row < rows.size(); ++row) {
-            if (rows[row] != rows_[row]) {
-                rows_[row] = std::move(rows[row]);
-                const QModelIndex changed = index(static_cast<int>(row));
-                emit dataChanged(changed, changed);
-            }
+        rows_ = std::move(rows);
+        if (!rows_.empty()) {
+            emit dataChanged(index(0), index(count() - 1));
         }
         return;
     }
@@ -173,19 +201,34 @@ QVariant ApplicationListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() < 0 || index.row() >= count()) {
         return {};
     }
-    const QVariantMap& row = rows_[static_cast<std::size_t>(index.row())];
-    if (role == EntryRole) {
-        return row;
+    const Row& row = rows_[static_cast<std::size_t>(index.row())];
+    switch (role) {
+    case Qt::DisplayRole:
+    case NameRole:
+        return text(row.application().name);
+    case ApplicationIdRole:
+        return row.id;
+    case BundleIdentifierRole:
+        return text(row.application().bundleIdentifier);
+    case PathRole:
+        return text(row.application().path);
+    case IconSourceRole:
+        return store_ ? row.icon(store_->workspace()) : QString();
+    case GrantStateRole:
+        return row.grantState;
+    case IsRunningRole:
+        return row.isRunning;
+    case BlockedAttemptCountRole:
+        return QVariant::fromValue(row.attempts());
+    case ComponentCountRole:
+        return static_cast<int>(row.networkComponents().size());
+    case ComponentsRole:
+        return row.componentMaps();
+    case EntryRole:
+        return store_ ? row.entryMap(store_->workspace()) : QVariantMap();
+    default:
+        return {};
     }
-    if (role == Qt::DisplayRole) {
-        role = NameRole;
-    }
-    for (const auto& [key, name] : roleKeys) {
-        if (key == role) {
-            return row.value(QLatin1String(name));
-        }
-    }
-    return {};
 }
 
 QHash<int, QByteArray> ApplicationListModel::roleNames() const {
@@ -197,7 +240,10 @@ QHash<int, QByteArray> ApplicationListModel::roleNames() const {
 }
 
 QVariantMap ApplicationListModel::get(int row) const {
-    return row >= 0 && row < count() ? rows_[static_cast<std::size_t>(row)] : QVariantMap();
+    if (row < 0 || row >= count() || !store_) {
+        return {};
+    }
+    return rows_[static_cast<std::size_t>(row)].entryMap(store_->workspace());
 }
 
 } // namespace zorvane

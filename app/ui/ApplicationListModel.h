@@ -1,20 +1,23 @@
 #pragma once
 
 #include "app/store/AppBlockStore.h"
+#include "shared/ApplicationNetworkComponent.h"
 
 #include <QAbstractListModel>
 #include <QPointer>
 #include <QVariantMap>
 #include <QtQml/qqmlregistration.h>
+#include <memory>
+#include <optional>
 #include <vector>
 
 namespace zorvane {
 
 // The blocked applications as the rows show them. Everything a row needs (grant state,
-// attempt count, components, icon) is worked out once per change of the store's lists, never
-// per row per frame; changes that arrive together are folded into one update. When the list
-// keeps its entries, rows are updated in place, so a row's own state (an expanded component
-// list) survives new activity.
+// attempt count, components, icon) is worked out at most once per change of the store's lists
+// and only for rows that are shown, never per row per frame; changes that arrive together are
+// folded into one update. When the list keeps its entries, rows are updated in place, so a
+// row's own state (an expanded component list) survives new activity.
 class ApplicationListModel : public QAbstractListModel {
     Q_OBJECT
     QML_ELEMENT
@@ -54,7 +57,8 @@ public:
     // The entry map of a row; empty when out of range.
     Q_INVOKABLE QVariantMap get(int row) const;
 
-    // Recomputes now; the store's signals otherwise do it after the current event.
+    // Recomputes now; the store's signals otherwise do it after the current event. When the
+    // list keeps its entries, the rows are updated in place (one dataChanged over all of them).
     void refresh();
     // How many times the rows were computed, for tests of the folding.
     int refreshCount() const { return refreshCount_; }
@@ -64,10 +68,33 @@ signals:
     void countChanged();
 
 private:
+    // One application's row. The cheap values are worked out at refresh; the counts, the
+    // components, the icon and the QML maps when a delegate first asks, so rows that are never
+    // drawn cost nothing more.
+    struct Row {
+        std::shared_ptr<const ActivityQueries> queries;
+        std::size_t index = 0; // into queries->applications()
+        QString id;
+        QString grantState;
+        bool isRunning = false;
+        mutable std::optional<qint64> blockedAttemptCount;
+        mutable std::optional<std::vector<ApplicationNetworkComponent>> components;
+        mutable std::optional<QString> iconSource;
+        mutable std::optional<QVariantList> componentList;
+        mutable std::optional<QVariantMap> entry;
+
+        const BlockedApplication& application() const { return queries->applications()[index]; }
+        qint64 attempts() const;
+        const std::vector<ApplicationNetworkComponent>& networkComponents() const;
+        const QString& icon(const Workspace& workspace) const;
+        const QVariantList& componentMaps() const;
+        const QVariantMap& entryMap(const Workspace& workspace) const;
+    };
+
     void scheduleRefresh();
 
     QPointer<AppBlockStore> store_;
-    std::vector<QVariantMap> rows_;
+    std::vector<Row> rows_;
     bool refreshScheduled_ = false;
     int refreshCount_ = 0;
 };

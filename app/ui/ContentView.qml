@@ -29,6 +29,7 @@ Rectangle {
     ProtectionStatus { id: protection; store: root.store }
     ApplicationListModel { id: applicationsModel; store: root.store }
     RecentActivityModel { id: activityModel; store: root.store }
+    MainWindowRows { id: mainRows; activity: activityModel; applications: applicationsModel }
 
     Timer {
         interval: 1000
@@ -46,7 +47,7 @@ Rectangle {
 
     // The scene became active: the store refreshes the filter state, so the banners follow what
     // the user did in the system's settings meanwhile.
-    readonly property bool isSceneActive: Window.active
+    property bool isSceneActive: Window.active
     onIsSceneActiveChanged: {
         if (isSceneActive && store)
             store.handleBecameActive()
@@ -186,6 +187,264 @@ Rectangle {
         }
     }
 
+    // MARK: rows of the main list
+
+    // A recent-activity row, inside its part of the list's rounded outline. Anchors rather than
+    // layouts: these rows are made and remade as the list scrolls.
+    Component {
+        id: activityRowComponent
+        Item {
+            id: activitySlot
+            objectName: "activityRow"
+            readonly property var entry: parent && parent.entry ? parent.entry : ({})
+            readonly property bool isFirst: parent ? parent.isFirst : true
+            readonly property bool isLast: parent ? parent.isLast : true
+            readonly property string destination: activityRow.destination
+
+            width: parent ? parent.width : 0
+            height: activityRow.height
+
+            ListSlice {
+                x: 28
+                width: parent.width - 56
+                height: parent.height
+                isFirst: activitySlot.isFirst
+                isLast: activitySlot.isLast
+                cornerRadius: 14
+            }
+
+            Item {
+                id: activityRow
+                x: 29
+                width: parent.width - 58
+                readonly property string processName: activitySlot.entry.processName ?? ""
+                readonly property string destination: activitySlot.entry.destination ?? ""
+                readonly property var blockedConnectionCount: activitySlot.entry.blockedConnectionCount ?? 0
+                readonly property date lastSeenAt: activitySlot.entry.lastSeenAt ?? new Date(0)
+                readonly property bool hasApplication: activitySlot.entry.hasApplication ?? false
+                readonly property string applicationName: activitySlot.entry.applicationName ?? ""
+                readonly property string iconSource: activitySlot.entry.iconSource ?? ""
+                readonly property bool isLast: activitySlot.isLast
+
+                implicitHeight: Math.max(hasApplication ? 32 : 0,
+                                         hasApplication ? activityText.implicitHeight : 0,
+                                         activityCount.implicitHeight) + 20
+                                + (activityDivider.visible ? 1 : 0)
+                height: implicitHeight
+
+                // The content's vertical centre, above the divider.
+                readonly property real middle:
+                    (height - (activityDivider.visible ? 1 : 0)) / 2
+
+                Image {
+                    id: activityIcon
+                    visible: activityRow.hasApplication
+                    x: 14
+                    y: Math.round(activityRow.middle - height / 2)
+                    width: 32
+                    height: 32
+                    source: activityRow.iconSource !== ""
+                            ? activityRow.iconSource : support.placeholderIconSource
+                    sourceSize: Qt.size(64, 64)
+                    asynchronous: true
+                }
+
+                Item {
+                    id: activityText
+                    visible: activityRow.hasApplication
+                    x: activityIcon.x + activityIcon.width + 8
+                    y: Math.round(activityRow.middle - height / 2)
+                    width: Math.max(0, activityCount.x - 12 - x)
+                    implicitHeight: applicationNameText.height + 3 + destinationText.height
+                    height: implicitHeight
+
+                    Text {
+                        id: applicationNameText
+                        width: Math.min(implicitWidth, parent.width)
+                        text: activityRow.applicationName
+                        font.family: Theme.fontFamily
+                        font.pixelSize: Theme.subheadlineSize
+                        font.weight: Font.Medium
+                        color: Theme.label
+                        elide: Text.ElideRight
+                        maximumLineCount: 1
+                    }
+                    Text {
+                        x: applicationNameText.width + 7
+                        width: Math.max(0, parent.width - x)
+                        anchors.baseline: applicationNameText.baseline
+                        text: activityRow.processName
+                        font: Theme.caption
+                        color: Theme.secondary
+                        elide: Text.ElideRight
+                        maximumLineCount: 1
+                    }
+                    TextInput {
+                        id: destinationText
+                        y: applicationNameText.height + 3
+                        width: parent.width
+                        text: activityRow.destination
+                        readOnly: true
+                        selectByMouse: true
+                        font.family: Theme.monospacedFamily
+                        font.pixelSize: Theme.captionSize
+                        color: Theme.label
+                        selectionColor: Theme.accent
+                        clip: true
+                    }
+                }
+
+                Item {
+                    id: activityCount
+                    x: activityRow.width - 14 - width
+                    y: Math.round(activityRow.middle - height / 2)
+                    width: Math.max(countGlyph.width + 4 + countText.width, timeText.width)
+                    implicitHeight: countText.height + 3 + timeText.height
+                    height: implicitHeight
+
+                    Text {
+                        id: countText
+                        anchors.right: parent.right
+                        text: String(activityRow.blockedConnectionCount)
+                        font.family: Theme.fontFamily
+                        font.pixelSize: Theme.captionSize
+                        font.weight: Font.Medium
+                        color: Theme.red
+                    }
+                    Text {
+                        id: countGlyph
+                        anchors.right: countText.left
+                        anchors.rightMargin: 4
+                        anchors.verticalCenter: countText.verticalCenter
+                        text: Symbols.glyph("hand.raised.fill")
+                        font.family: Symbols.fontFamily
+                        font.pixelSize: Theme.captionSize + 1
+                        color: Theme.red
+                    }
+                    Text {
+                        id: timeText
+                        anchors.right: parent.right
+                        y: countText.height + 3
+                        text: support.relativeTime(activityRow.lastSeenAt, root.now)
+                        font: Theme.caption2
+                        color: Theme.secondary
+                    }
+                }
+
+                Rectangle {
+                    id: activityDivider
+                    objectName: "activityDivider"
+                    visible: !activityRow.isLast
+                    anchors.left: parent.left
+                    anchors.right: parent.right
+                    anchors.bottom: parent.bottom
+                    anchors.leftMargin: 50
+                    height: 1
+                    color: Theme.separator
+                }
+            }
+        }
+    }
+
+    // A blocked application's row, inside its part of the list's rounded outline; one point
+    // between rows, as the stack spaces them.
+    Component {
+        id: applicationRowComponent
+        Item {
+            id: applicationRow
+            objectName: "applicationRow"
+            readonly property var entry: parent && parent.entry ? parent.entry : ({})
+            readonly property bool isFirst: parent ? parent.isFirst : true
+            readonly property bool isLast: parent ? parent.isLast : true
+
+            width: parent ? parent.width : 0
+            height: row.implicitHeight + (applicationDivider.visible ? 1 : 0) + (isLast ? 0 : 1)
+
+            ListSlice {
+                x: 28
+                width: parent.width - 56
+                height: parent.height
+                isFirst: applicationRow.isFirst
+                isLast: applicationRow.isLast
+                cornerRadius: 16
+            }
+            BlockedAppRow {
+                id: row
+                x: 29
+                width: parent.width - 58
+                store: root.store
+                application: applicationRow.entry
+            }
+            Rectangle {
+                id: applicationDivider
+                objectName: "applicationDivider"
+                visible: !applicationRow.isLast
+                x: 28 + 62
+                y: row.height
+                width: parent.width - 56 - 62
+                height: 1
+                color: Theme.separator
+            }
+        }
+    }
+
+    // The blocked apps' title, and the empty state when there are none.
+    Component {
+        id: applicationsTitleComponent
+        Item {
+            width: parent ? parent.width : 0
+            height: applicationsTitle.implicitHeight + 22
+                    + (root.store && root.store.applicationCount > 0 ? 12 : 0)
+            ColumnLayout {
+                id: applicationsTitle
+                x: 28
+                y: 22
+                width: parent.width - 56
+                spacing: 12
+
+                SectionTitle {
+                    Layout.fillWidth: true
+                    title: "Blocked apps"
+                    count: root.store ? root.store.applicationCount : 0
+                    countName: "applicationCount"
+                }
+                Rectangle {
+                    objectName: "applicationsEmptyState"
+                    visible: !root.store || root.store.applicationCount === 0
+                    Layout.fillWidth: true
+                    Layout.minimumHeight: 170
+                    implicitHeight: emptyApplications.implicitHeight
+                    radius: 16
+                    color: Theme.quaternary
+                    ColumnLayout {
+                        id: emptyApplications
+                        anchors.centerIn: parent
+                        spacing: 10
+                        SymbolImage {
+                            Layout.alignment: Qt.AlignHCenter
+                            name: "checkmark.shield"
+                            pointSize: 30
+                            weight: Font.Light
+                            color: Theme.label
+                        }
+                        Text {
+                            Layout.alignment: Qt.AlignHCenter
+                            text: "No blocked apps"
+                            font: Theme.headline
+                            color: Theme.label
+                        }
+                        Text {
+                            Layout.alignment: Qt.AlignHCenter
+                            text: "Apps you add will appear here."
+                            font: Theme.subheadline
+                            color: Theme.secondary
+                        }
+                    }
+                }
+            }
+        }
+    }
+
     // MARK: layout
 
     ColumnLayout {
@@ -310,9 +569,10 @@ Rectangle {
             Layout.fillWidth: true
             Layout.fillHeight: true
             clip: true
-            model: applicationsModel
+            model: mainRows
             boundsBehavior: Flickable.StopAtBounds
-            cacheBuffer: 400
+            // Rows are cheap to make while scrolling; making many ahead slows the first frame.
+            cacheBuffer: 120
             // A scroll area, not a selection: nothing is current, so nothing scrolls by itself.
             currentIndex: -1
             keyNavigationEnabled: false
@@ -334,6 +594,24 @@ Rectangle {
             onContentYChanged: {
                 if (!isAdjusting)
                     sticksToTop = contentY <= originY + 0.5
+            }
+
+            // One hover tracker and tooltip for all activity rows: "Blocked <destination>" for
+            // the row under the pointer.
+            HoverHandler { id: listHover }
+            ToolTip {
+                id: activityToolTip
+                readonly property var hoveredRow: listHover.hovered
+                    ? scrollArea.itemAt(listHover.point.position.x + scrollArea.contentX,
+                                        listHover.point.position.y + scrollArea.contentY)
+                    : null
+                readonly property string destination: hoveredRow && hoveredRow.kind === "activity"
+                                                      ? hoveredRow.entry.destination : ""
+                x: listHover.point.position.x
+                y: listHover.point.position.y + 18
+                text: "Blocked " + destination
+                visible: destination !== ""
+                delay: 600
             }
             ScrollBar.vertical: ScrollBar { policy: ScrollBar.AlwaysOn }
 
@@ -535,11 +813,13 @@ Rectangle {
                     Layout.rightMargin: 28
                 }
 
-                // Recent activity.
+                // Recent activity: the title, and the empty state when there is none; the
+                // rows are the list's.
                 ColumnLayout {
                     Layout.fillWidth: true
                     Layout.leftMargin: 28
                     Layout.rightMargin: 28
+                    Layout.bottomMargin: activityModel.count > 0 ? 12 : 0
                     spacing: 12
 
                     SectionTitle {
@@ -573,11 +853,13 @@ Rectangle {
                                 Layout.fillWidth: true
                                 spacing: 2
                                 Text {
+                                    Layout.fillWidth: true
                                     text: "No blocked connections yet"
                                     font: Theme.subheadline
                                     color: Theme.label
                                 }
                                 Text {
+                                    Layout.fillWidth: true
                                     text: "New attempts will appear here while protection is on."
                                     font: Theme.caption
                                     color: Theme.secondary
@@ -585,248 +867,30 @@ Rectangle {
                             }
                         }
                     }
-
-                    Rectangle {
-                        objectName: "activityList"
-                        visible: activityModel.count > 0
-                        Layout.fillWidth: true
-                        implicitHeight: activityColumn.implicitHeight
-                        radius: 14
-                        color: Theme.windowBackground
-                        border.width: 1
-                        border.color: Theme.withAlpha(Theme.separator, 0.35)
-                        clip: true
-
-                        Column {
-                            id: activityColumn
-                            width: parent.width
-                            Repeater {
-                                model: activityModel
-                                delegate: Item {
-                                    id: activityRow
-                                    required property string eventId
-                                    required property string processName
-                                    required property string destination
-                                    required property var blockedConnectionCount
-                                    required property date lastSeenAt
-                                    required property bool hasApplication
-                                    required property string applicationName
-                                    required property string iconSource
-                                    required property bool isLast
-
-                                    width: activityColumn.width
-                                    implicitHeight: activityContent.implicitHeight + 20
-                                                    + (activityDivider.visible ? 1 : 0)
-
-                                    HoverHandler { id: activityHover }
-                                    ToolTip.text: "Blocked " + destination
-                                    ToolTip.visible: activityHover.hovered
-                                    ToolTip.delay: 600
-
-                                    RowLayout {
-                                        id: activityContent
-                                        anchors.left: parent.left
-                                        anchors.right: parent.right
-                                        anchors.top: parent.top
-                                        anchors.leftMargin: 14
-                                        anchors.rightMargin: 14
-                                        anchors.topMargin: 10
-                                        spacing: 8
-
-                                        Item {
-                                            visible: activityRow.hasApplication
-                                            Layout.preferredWidth: 32
-                                            Layout.preferredHeight: 32
-                                            Image {
-                                                anchors.fill: parent
-                                                visible: activityRow.iconSource !== ""
-                                                source: activityRow.iconSource
-                                                sourceSize: Qt.size(64, 64)
-                                                asynchronous: true
-                                            }
-                                            SymbolImage {
-                                                anchors.fill: parent
-                                                visible: activityRow.iconSource === ""
-                                                name: "app"
-                                                pointSize: 28
-                                                color: Theme.secondary
-                                            }
-                                        }
-                                        ColumnLayout {
-                                            visible: activityRow.hasApplication
-                                            Layout.fillWidth: true
-                                            spacing: 3
-                                            RowLayout {
-                                                Layout.fillWidth: true
-                                                spacing: 7
-                                                Text {
-                                                    text: activityRow.applicationName
-                                                    font.family: Theme.fontFamily
-                                                    font.pixelSize: Theme.subheadlineSize
-                                                    font.weight: Font.Medium
-                                                    color: Theme.label
-                                                    elide: Text.ElideRight
-                                                    maximumLineCount: 1
-                                                    Layout.maximumWidth: implicitWidth
-                                                }
-                                                Text {
-                                                    text: activityRow.processName
-                                                    font: Theme.caption
-                                                    color: Theme.secondary
-                                                    elide: Text.ElideRight
-                                                    maximumLineCount: 1
-                                                    Layout.fillWidth: true
-                                                }
-                                            }
-                                            TextEdit {
-                                                text: activityRow.destination
-                                                readOnly: true
-                                                selectByMouse: true
-                                                font.family: Theme.monospacedFamily
-                                                font.pixelSize: Theme.captionSize
-                                                color: Theme.label
-                                                selectionColor: Theme.accent
-                                                wrapMode: TextEdit.NoWrap
-                                                Layout.fillWidth: true
-                                                clip: true
-                                            }
-                                        }
-                                        Item {
-                                            Layout.fillWidth: !activityRow.hasApplication
-                                            Layout.minimumWidth: 12
-                                        }
-                                        ColumnLayout {
-                                            spacing: 3
-                                            RowLayout {
-                                                Layout.alignment: Qt.AlignRight
-                                                spacing: 4
-                                                SymbolImage {
-                                                    name: "hand.raised.fill"
-                                                    pointSize: Theme.captionSize + 1
-                                                    color: Theme.red
-                                                }
-                                                Text {
-                                                    text: String(activityRow.blockedConnectionCount)
-                                                    font.family: Theme.fontFamily
-                                                    font.pixelSize: Theme.captionSize
-                                                    font.weight: Font.Medium
-                                                    color: Theme.red
-                                                }
-                                            }
-                                            Text {
-                                                Layout.alignment: Qt.AlignRight
-                                                text: support.relativeTime(activityRow.lastSeenAt, root.now)
-                                                font: Theme.caption2
-                                                color: Theme.secondary
-                                            }
-                                        }
-                                    }
-
-                                    Rectangle {
-                                        id: activityDivider
-                                        objectName: "activityDivider"
-                                        visible: !activityRow.isLast
-                                        anchors.left: parent.left
-                                        anchors.right: parent.right
-                                        anchors.bottom: parent.bottom
-                                        anchors.leftMargin: 50
-                                        height: 1
-                                        color: Theme.separator
-                                    }
-                                }
-                            }
-                        }
-                    }
-                }
-
-                // Blocked apps: the title, and the empty state when there are none.
-                ColumnLayout {
-                    Layout.fillWidth: true
-                    Layout.leftMargin: 28
-                    Layout.rightMargin: 28
-                    Layout.bottomMargin: root.store && root.store.applicationCount > 0 ? 12 : 0
-                    spacing: 12
-
-                    SectionTitle {
-                        Layout.fillWidth: true
-                        title: "Blocked apps"
-                        count: root.store ? root.store.applicationCount : 0
-                        countName: "applicationCount"
-                    }
-                    Rectangle {
-                        objectName: "applicationsEmptyState"
-                        visible: !root.store || root.store.applicationCount === 0
-                        Layout.fillWidth: true
-                        Layout.minimumHeight: 170
-                        implicitHeight: emptyApplications.implicitHeight
-                        radius: 16
-                        color: Theme.quaternary
-                        ColumnLayout {
-                            id: emptyApplications
-                            anchors.centerIn: parent
-                            spacing: 10
-                            SymbolImage {
-                                Layout.alignment: Qt.AlignHCenter
-                                name: "checkmark.shield"
-                                pointSize: 30
-                                weight: Font.Light
-                                color: Theme.label
-                            }
-                            Text {
-                                Layout.alignment: Qt.AlignHCenter
-                                text: "No blocked apps"
-                                font: Theme.headline
-                                color: Theme.label
-                            }
-                            Text {
-                                Layout.alignment: Qt.AlignHCenter
-                                text: "Apps you add will appear here."
-                                font: Theme.subheadline
-                                color: Theme.secondary
-                            }
-                        }
-                    }
                 }
             }
 
+            // One slot per row of the main list; the slot makes the row of its kind.
             delegate: Item {
-                id: applicationRow
-                objectName: "applicationRow"
-                required property int index
+                id: slot
+                required property string kind
                 required property var entry
-                readonly property bool isFirst: index === 0
-                readonly property bool isLast: index === scrollArea.count - 1
+                required property bool isFirstOfKind
+                required property bool isLastOfKind
 
                 width: ListView.view.width
-                // One point between rows, as the stack spaces them.
-                implicitHeight: row.implicitHeight + (applicationDivider.visible ? 1 : 0)
-                                + (isLast ? 0 : 1)
-                height: implicitHeight
+                height: rowLoader.height
 
-                ListSlice {
-                    x: 28
-                    width: parent.width - 56
-                    height: parent.height
-                    isFirst: applicationRow.isFirst
-                    isLast: applicationRow.isLast
-                    cornerRadius: 16
-                }
-                BlockedAppRow {
-                    id: row
-                    x: 29
-                    width: parent.width - 58
-                    store: root.store
-                    application: applicationRow.entry
-                }
-                Rectangle {
-                    id: applicationDivider
-                    objectName: "applicationDivider"
-                    visible: !applicationRow.isLast
-                    x: 28 + 62
-                    y: row.height
-                    width: parent.width - 56 - 62
-                    height: 1
-                    color: Theme.separator
+                Loader {
+                    id: rowLoader
+                    width: parent.width
+                    // What the loaded row reads through its parent.
+                    readonly property var entry: slot.entry
+                    readonly property bool isFirst: slot.isFirstOfKind
+                    readonly property bool isLast: slot.isLastOfKind
+                    sourceComponent: slot.kind === "activity" ? activityRowComponent
+                                   : slot.kind === "application" ? applicationRowComponent
+                                   : applicationsTitleComponent
                 }
             }
 

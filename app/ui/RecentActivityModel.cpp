@@ -1,6 +1,7 @@
 #include "app/ui/RecentActivityModel.h"
 
 #include "app/ui/ApplicationIconCache.h"
+#include "app/ui/StoreQueries.h"
 
 #include <QDateTime>
 #include <QTimeZone>
@@ -68,10 +69,9 @@ void RecentActivityModel::refresh() {
     refreshScheduled_ = false;
     std::vector<QVariantMap> rows;
     if (store_) {
-        // Observations play no part in the recent list.
-        const ActivityQueries queries(store_->applications(), store_->activityEvents(), {});
+        const auto queries = StoreQueries::of(*store_).queries();
         auto& icons = ApplicationIconCache::shared();
-        const auto recent = queries.recentAttempts();
+        const auto recent = queries->recentAttempts();
         rows.reserve(recent.size());
         for (const auto& event : recent) {
             QVariantMap row;
@@ -83,7 +83,7 @@ void RecentActivityModel::refresh() {
             row[QStringLiteral("lastSeenAt")] = QDateTime::fromMSecsSinceEpoch(
                 static_cast<qint64>(std::llround(event.lastSeenAt.unixSeconds() * 1000.0)),
                 Qt::UTC);
-            const auto owner = queries.owningApplication(event);
+            const auto owner = queries->owningApplication(event);
             row[QStringLiteral("hasApplication")] = owner.has_value();
             row[QStringLiteral("applicationId")] = owner ? text(owner->id.string()) : QString();
             row[QStringLiteral("applicationName")] = owner ? text(owner->name) : QString();

@@ -1,6 +1,7 @@
 #include "app/ui/SymbolTable.h"
 
 #include <QFontDatabase>
+#include <QPainter>
 #include <QStringList>
 #include <algorithm>
 #include <array>
@@ -84,6 +85,21 @@ QFont SymbolTable::font(int pixelSize) {
     font.setPixelSize(pixelSize);
     font.setStyleStrategy(QFont::NoFontMerging);
     return font;
+}
+
+QImage SymbolTable::image(const QString& name, int edge, const QColor& color) {
+    QImage image(std::max(edge, 1), std::max(edge, 1), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    const QString text = glyph(name);
+    if (text.isEmpty() || !isFontAvailable()) {
+        return image;
+    }
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    painter.setPen(color);
+    painter.setFont(font(image.height()));
+    painter.drawText(QRectF(0, 0, image.width(), image.height()), Qt::AlignCenter, text);
+    return image;
 }
 
 } // namespace zorvane

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QColor>
 #include <QFont>
+#include <QImage>
 #include <QObject>
 #include <QString>
 #include <QtQml/qqmlregistration.h>
@@ -48,6 +50,9 @@ public:
     static bool isFontAvailable() { return !fontFamily().isEmpty(); }
     // The symbol font at a pixel size, for drawing glyphs from C++ (the status item).
     static QFont font(int pixelSize);
+    // The symbol drawn in a transparent square of the edge length (device pixels); fully
+    // transparent for an unknown name or without the font.
+    static QImage image(const QString& name, int edge, const QColor& color);
 };
 
 } // namespace zorvane

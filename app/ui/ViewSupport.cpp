@@ -151,6 +151,10 @@ QString ViewSupport::ownIconSource() const {
     return QString::fromLatin1(ApplicationIconProvider::selfSource);
 }
 
+QString ViewSupport::placeholderIconSource() const {
+    return QString::fromLatin1(ApplicationIconProvider::placeholderSource);
+}
+
 bool ViewSupport::openInstallFolders() {
     bool opened = false;
     if (auto downloads = environment_.downloadsDirectory()) {

@@ -34,6 +34,8 @@ class ViewSupport : public QObject, public QQmlParserStatus {
     Q_PROPERTY(bool hasCompletedOnboarding READ hasCompletedOnboarding WRITE
                    setHasCompletedOnboarding NOTIFY hasCompletedOnboardingChanged)
     Q_PROPERTY(QString ownIconSource READ ownIconSource CONSTANT)
+    // What stands in for an application without any icon.
+    Q_PROPERTY(QString placeholderIconSource READ placeholderIconSource CONSTANT)
 
 public:
     static constexpr const char* hasCompletedOnboardingKey = "hasCompletedOnboarding";
@@ -73,6 +75,7 @@ public:
     bool hasCompletedOnboarding() const;
     void setHasCompletedOnboarding(bool completed);
     QString ownIconSource() const;
+    QString placeholderIconSource() const;
 
     // The installation banner's way out: the downloads folder (when there is one), then the
     // Applications folder, each in the file manager. False when neither opened.

@@ -101,6 +101,7 @@ void UiFixture::reset() {
     viewBundle_ = std::make_shared<FakeMainBundle>();
     clock_ = std::make_shared<ManualClock>(fixtures::start);
     container_ = std::make_unique<TemporaryDirectory>();
+    log_.reset();
     applications_.clear();
     grants_.clear();
     events_.clear();
@@ -153,17 +154,6 @@ void UiFixture::addEvent(const QString& processSigningIdentifier, const QString&
                                  clock_->now().addingSeconds(-secondsAgo), count, utf8(host));
     event.destinationPort = port.isEmpty() ? std::nullopt : std::optional<std::string>(utf8(port));
     events_.push_back(event);
-}
-
-void UiFixture::reportEvent(const QString& processSigningIdentifier, const QString& host,
-                            const QString& port, qint64 count) {
-    if (!store_) {
-        return;
-    }
-    auto event = fixtures::event(utf8(processSigningIdentifier), "TEAM123456", clock_->now(), count,
-                                 utf8(host));
-    event.destinationPort = port.isEmpty() ? std::nullopt : std::optional<std::string>(utf8(port));
-    store_->persistEnvelopeContents({event}, {});
 }
 
 void UiFixture::addObservation(const QString& signingIdentifier, double secondsAgo) {
@@ -327,6 +317,7 @@ bool UiFixture::start() {
     }
 
     auto log = std::make_shared<ActivityLog>(container_->path(), clock_);
+    log_ = log;
     log->mergeEvents(events_);
     for (const auto& observation : observations_) {
         log->mergeObservation(observation);
@@ -424,6 +415,29 @@ bool UiFixture::setFilterStatus(const QString& kind, const QString& message) {
     }
     settle();
     return ProtectionStatus::kindName(store_->filterStatus().kind()) == kind;
+}
+
+bool UiFixture::reportEvent(const QString& processSigningIdentifier, const QString& host,
+                            const QString& port, qint64 count) {
+    if (!store_ || !log_) {
+        return false;
+    }
+    auto event = fixtures::event(utf8(processSigningIdentifier), "TEAM123456", clock_->now(), count,
+                                 utf8(host));
+    event.destinationPort = port.isEmpty() ? std::nullopt : std::optional<std::string>(utf8(port));
+    log_->mergeEvents({event});
+    const std::size_t expected = log_->loadEvents().size();
+    store_->refreshActivity();
+    const bool loaded =
+        QTest::qWaitFor([&] { return store_->activityEvents().size() == expected; }, 10000);
+    settle();
+    return loaded;
+}
+
+void UiFixture::setSystemFilterEnabled(bool enabled) {
+    FilterConfiguration configuration;
+    configuration.enabled = enabled;
+    manager_->stored = configuration;
 }
 
 void UiFixture::settle() {

@@ -82,10 +82,13 @@ public:
     // kind: "inactive", "activating", "installationRequired", "awaitingApproval", "enabled" or
     // "failed" (with the message). Drives the real filter controller through its fakes.
     Q_INVOKABLE bool setFilterStatus(const QString& kind, const QString& message = {});
-    // An aggregate the filter reports while the store runs (as addEvent describes it), merged
-    // into the activity log as a received envelope is; the store's lists follow later.
-    Q_INVOKABLE void reportEvent(const QString& processSigningIdentifier, const QString& host,
+    // A blocked-activity aggregate reported while the store runs; waits until the store has
+    // reloaded its activity.
+    Q_INVOKABLE bool reportEvent(const QString& processSigningIdentifier, const QString& host,
                                  const QString& port, qint64 count = 1);
+    // What the system's filter configuration says, changed behind the store's back (as the
+    // user does in the system's settings); the store sees it at its next refresh.
+    Q_INVOKABLE void setSystemFilterEnabled(bool enabled);
     // Delivers everything posted to the main thread.
     Q_INVOKABLE void settle();
 
@@ -114,6 +117,7 @@ private:
     std::shared_ptr<FakeMainBundle> viewBundle_;
     std::shared_ptr<ManualClock> clock_;
     std::unique_ptr<TemporaryDirectory> container_;
+    std::shared_ptr<ActivityLog> log_;
     std::vector<BlockedApplication> applications_;
     std::vector<TemporaryAccessGrant> grants_;
     std::vector<NetworkActivityEvent> events_;

@@ -1,6 +1,8 @@
 #include "UiFixture.h"
 #include "app/ui/ApplicationIconCache.h"
 #include "app/ui/ApplicationListModel.h"
+#include "app/ui/MainWindowRows.h"
+#include "app/ui/RecentActivityModel.h"
 #include "app/ui/SymbolTable.h"
 #include "app/ui/ViewSupport.h"
 #include "tests/app-store/StoreFixtures.h"
@@ -38,6 +40,8 @@ public:
     std::vector<RunningApplication> runningApplications() const override { return {}; }
     void setTerminationHandler(TerminationHandler) override {}
     bool openURL(const std::string&) override { return false; }
+    bool activate(const RunningApplication&) override { return false; }
+    bool launchNewInstance(const std::filesystem::path&) override { return false; }
     std::optional<std::vector<std::uint8_t>>
     iconForFile(const std::filesystem::path& path) const override {
         ++iconRequests;
@@ -78,6 +82,24 @@ TEST(SymbolTableTest, EveryNameTheViewsUseHasAGlyphInTheFont) {
         }
     }
     EXPECT_GE(found, 8) << "the scan finds the views' symbols";
+}
+
+TEST(SymbolTableTest, ImagesForTheStatusItem) {
+    auto inked = [](const QImage& image) {
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                count += qAlpha(image.pixel(x, y)) > 128 ? 1 : 0;
+            }
+        }
+        return count;
+    };
+    const QImage shield = SymbolTable::image(QStringLiteral("shield.fill"), 32, Qt::black);
+    EXPECT_EQ(shield.size(), QSize(32, 32));
+    // A filled shield covers a good part of its square, in the colour asked for.
+    EXPECT_GT(inked(shield), 32 * 32 / 4);
+    EXPECT_EQ(shield.pixelColor(16, 14).rgb(), QColor(Qt::black).rgb());
+    EXPECT_EQ(inked(SymbolTable::image(QStringLiteral("no.such.symbol"), 32, Qt::black)), 0);
 }
 
 TEST(ViewSupportTest, RelativeTimeShowsTheTwoLargestUnits) {
@@ -185,7 +207,7 @@ TEST(ApplicationListModelTest, ChangesAreFoldedAndKeepTheRows) {
     QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
 
-    // A grant changes one row in place: no reset, so the rows' own state survives.
+    // A grant updates the rows in place: no reset, so the rows' own state survives.
     const int before = model.refreshCount();
     fixture.store()->allowTemporarily(mail, 300);
     fixture.store()->allowTemporarily(mail, 300);
@@ -194,6 +216,7 @@ TEST(ApplicationListModelTest, ChangesAreFoldedAndKeepTheRows) {
     EXPECT_EQ(resets.count(), 0);
     ASSERT_EQ(changes.count(), 1);
     EXPECT_EQ(changes.at(0).at(0).value<QModelIndex>().row(), 0);
+    EXPECT_EQ(changes.at(0).at(1).value<QModelIndex>().row(), 1);
     EXPECT_EQ(model.get(0).value("grantState").toString(), "timed");
     EXPECT_EQ(model.data(model.index(0), ApplicationListModel::GrantStateRole).toString(), "timed");
 
@@ -206,6 +229,78 @@ TEST(ApplicationListModelTest, ChangesAreFoldedAndKeepTheRows) {
     ASSERT_EQ(model.count(), 1);
     EXPECT_EQ(model.get(0).value("name").toString(), "Notes");
     EXPECT_TRUE(model.get(5).isEmpty());
+}
+
+TEST(MainWindowRowsTest, OneListWhoseRangesMoveOnTheirOwn) {
+    testing::UiFixture fixture;
+    const QString mail = fixture.addApplication("Mail", "com.example.mail");
+    fixture.addApplication("Notes", "com.example.notes");
+    fixture.addEvent("com.example.mail", "imap.example.com", "993", 2, 30);
+    fixture.addEvent("com.example.notes", "sync.example.com", "443", 1, 60);
+    fixture.setProtectionRequested(true);
+    ASSERT_TRUE(fixture.start());
+    ASSERT_TRUE(fixture.setFilterStatus("enabled"));
+
+    RecentActivityModel activity;
+    activity.setStore(fixture.store());
+    ApplicationListModel applications;
+    applications.setStore(fixture.store());
+    MainWindowRows rows;
+    rows.setActivity(&activity);
+    rows.setApplications(&applications);
+
+    auto at = [&](int row, int role) { return rows.data(rows.index(row), role); };
+    const std::vector<QString> kinds{"activity", "activity", "applicationsTitle", "application",
+                                     "application"};
+    ASSERT_EQ(rows.rowCount(), 5);
+    for (int row = 0; row < 5; ++row) {
+        EXPECT_EQ(at(row, MainWindowRows::KindRole).toString(), kinds[std::size_t(row)]) << row;
+    }
+    EXPECT_EQ(at(0, MainWindowRows::EntryRole).toMap().value("destination").toString(),
+              "imap.example.com:993");
+    EXPECT_TRUE(at(1, MainWindowRows::IsLastOfKindRole).toBool());
+    EXPECT_EQ(at(3, MainWindowRows::EntryRole).toMap().value("id").toString(), mail);
+    EXPECT_TRUE(at(3, MainWindowRows::IsFirstOfKindRole).toBool());
+    EXPECT_FALSE(at(3, MainWindowRows::IsLastOfKindRole).toBool());
+    EXPECT_TRUE(at(4, MainWindowRows::IsLastOfKindRole).toBool());
+
+    // New activity re-lists the activity rows only: the application rows (and whatever state
+    // their delegates keep) stay.
+    QSignalSpy removed(&rows, &QAbstractItemModel::rowsRemoved);
+    QSignalSpy inserted(&rows, &QAbstractItemModel::rowsInserted);
+    ASSERT_TRUE(fixture.reportEvent("com.example.notes", "push.example.com", "5223", 4));
+    ASSERT_EQ(rows.rowCount(), 6);
+    EXPECT_EQ(at(0, MainWindowRows::EntryRole).toMap().value("destination").toString(),
+              "push.example.com:5223");
+    for (const auto* spy : {&removed, &inserted}) {
+        for (const auto& signal : *spy) {
+            EXPECT_LT(signal.at(2).toInt(), 3) << "only rows of the activity range move";
+        }
+    }
+    EXPECT_FALSE(inserted.isEmpty());
+    removed.clear();
+    inserted.clear();
+
+    // An application's grant changes its rows in place, at their place in the one list.
+    QSignalSpy changed(&rows, &QAbstractItemModel::dataChanged);
+    fixture.store()->allowTemporarily(mail, 300);
+    fixture.settle();
+    EXPECT_EQ(removed.count(), 0);
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_EQ(changed.at(0).at(0).value<QModelIndex>().row(), 4);
+    EXPECT_EQ(changed.at(0).at(1).value<QModelIndex>().row(), 5);
+    EXPECT_EQ(at(4, MainWindowRows::EntryRole).toMap().value("grantState").toString(), "timed");
+
+    // Removing Mail takes its activity row and its application row; the title stays between.
+    fixture.store()->removeApplication(mail);
+    fixture.settle();
+    ASSERT_EQ(rows.rowCount(), 4);
+    EXPECT_EQ(at(1, MainWindowRows::EntryRole).toMap().value("destination").toString(),
+              "sync.example.com:443");
+    EXPECT_EQ(at(2, MainWindowRows::KindRole).toString(), "applicationsTitle");
+    EXPECT_EQ(at(3, MainWindowRows::EntryRole).toMap().value("name").toString(), "Notes");
+    EXPECT_FALSE(removed.isEmpty());
+    EXPECT_FALSE(inserted.isEmpty());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Window
+import Zorvane.Ui
 
 // The main window. The application delegate finds it by its title, so no other window may carry
 // "Zorvane" as its title.
@@ -11,7 +12,7 @@ ApplicationWindow {
     property Window settingsWindow: null
 
     // The main content, the one slot the main view goes into.
-    property Component content: Component { PlaceholderContent { store: appStore } }
+    property Component content: Component { ContentView { store: appStore } }
 
     title: "Zorvane"
     width: 760

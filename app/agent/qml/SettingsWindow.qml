@@ -1,19 +1,14 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Window
+import Zorvane.Ui
 
 // The settings window: a fixed size, never titled like the main window.
 Window {
     id: window
 
     // The settings content, the one slot the settings view goes into.
-    property Component content: Component {
-        Label {
-            text: "Settings"
-            horizontalAlignment: Text.AlignHCenter
-            verticalAlignment: Text.AlignVCenter
-        }
-    }
+    property Component content: Component { SettingsView { store: appStore } }
 
     title: "Settings"
     width: 460
