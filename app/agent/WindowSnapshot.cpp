@@ -24,6 +24,17 @@ struct PlacedText {
     QString text;
 };
 
+// Symbol images are glyphs of the icon font, in the private use area: pictures, not text.
+QString withoutSymbols(const QString& text) {
+    QString kept;
+    for (const QChar character : text) {
+        if (character.category() != QChar::Other_PrivateUse) {
+            kept.append(character);
+        }
+    }
+    return kept.simplified();
+}
+
 // A control's own text is drawn again by the labels inside it; it counts once.
 void collectTexts(QQuickItem& item, const QString& shown, std::vector<PlacedText>& texts) {
     if (!item.isVisible() || item.opacity() <= 0.0) {
@@ -32,7 +43,7 @@ void collectTexts(QQuickItem& item, const QString& shown, std::vector<PlacedText
     QString mine = shown;
     const QVariant text = item.property("text");
     if (text.typeId() == QMetaType::QString) {
-        const QString simplified = text.toString().simplified();
+        const QString simplified = withoutSymbols(text.toString());
         if (!simplified.isEmpty() && simplified != shown) {
             const QPointF at = item.mapToScene(QPointF(0, 0));
             texts.push_back({at.y(), at.x(), simplified});

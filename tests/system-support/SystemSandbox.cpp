@@ -4,6 +4,7 @@
 #include "app/store/AppBlockStore.h"
 #include "app/store/ApplicationIconRenderer.h"
 #include "app/store/ApplicationInspector.h"
+#include "app/ui/ViewSupport.h"
 #include "platform/linux/ExtensionStateFile.h"
 #include "platform/linux/FileLock.h"
 #include "platform/linux/PlistPreferences.h"
@@ -96,6 +97,8 @@ void SystemSandbox::seedBlockList(const std::vector<BlockedApplication>& applica
     preferences.setValue(AppBlockStore::defaultsKey,
                          PlistValue(PlistData(json.begin(), json.end())));
     preferences.setValue(AppBlockStore::protectionRequestedKey, PlistValue(protectionRequested));
+    // Someone who dropped applications has been through the getting-started guide.
+    preferences.setValue(ViewSupport::hasCompletedOnboardingKey, PlistValue(true));
     preferences.synchronize();
 }
 

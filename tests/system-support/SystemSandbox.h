@@ -45,7 +45,7 @@ public:
     static std::optional<BlockedApplication> inspect(const std::filesystem::path& bundle);
 
     // Writes the block list and the protection wish into the preferences, in the form the
-    // window process stores them.
+    // window process stores them, the getting-started guide done.
     void seedBlockList(const std::vector<BlockedApplication>& applications,
                        bool protectionRequested) const;
     // The block list as the preferences hold it now.

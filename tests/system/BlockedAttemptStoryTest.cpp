@@ -44,9 +44,15 @@ TEST_F(WholeSystem, ListedApplicationIsDroppedReportedAndItsDiscoveredHelperLear
     }
     EXPECT_EQ(stored, (std::map<std::string, std::int64_t>{{"Sample Mail", drops["Sample Mail"]},
                                                            {"Sample Mail Fetcher", 1}}));
-    // The window shows the listed application.
-    EXPECT_TRUE(eventually([&] { return windowTexts().find("Sample Mail") != std::string::npos; }))
-        << windowTexts();
+    // The window shows them: one row per aggregate under recent activity, and the sum under the
+    // application, whose row names its main executable and its helper.
+    const auto shows = [&](const std::string& text) {
+        return windowTexts().find("\n" + text + "\n") != std::string::npos;
+    };
+    EXPECT_TRUE(eventually([&] {
+        return shows("Recent activity\n" + std::to_string(stored.size())) &&
+               shows(std::to_string(dropped) + " blocked attempts") && shows("2 network processes");
+    })) << windowTexts();
 
     // The updater lies outside the bundle, so inspection never saw it; acting for Sample Mail it
     // is dropped, observed, and learned into Sample Mail's identities...
@@ -66,6 +72,7 @@ TEST_F(WholeSystem, ListedApplicationIsDroppedReportedAndItsDiscoveredHelperLear
         return seen.signingIdentifier == "com.example.SampleMail.Updater" &&
                seen.sourceApplicationIdentifier == mail.bundleIdentifier;
     }));
+    EXPECT_TRUE(eventually([&] { return shows("3 network processes"); })) << windowTexts();
     // ...so that from then on it is blocked on its own, whoever it acts for.
     EXPECT_TRUE(eventually([&] { return flow(updater).verdict == "drop"; }));
     EXPECT_EQ(flow(chat.bundle(samples), updater).verdict, "drop");
