@@ -1,6 +1,7 @@
-// "Allow for 5 Minutes" from the status agent's menu, end to end: the agent writes the grant for
-// the window process and hands the filter the allowance, the listed application's flows go
-// through until the grant expires, then they drop again and the grant is pruned. The agent is
+// "Allow for 5 Minutes" from the status agent's menu, end to end: the agent writes the grant and
+// tells the window process, which shows it, and hands the filter the allowance; the listed
+// application's flows go through until the grant expires, then they drop again and the grant is
+// gone from the preferences and the window. The agent is
 // the controller in this process (offscreen there is no tray menu to click) on the real Linux
 // services; its clock runs 295 s behind, so that its five minutes end 5 s from now.
 #include "WholeSystemFixture.h"
@@ -105,6 +106,10 @@ TEST_F(TemporaryAccessEndToEnd, AllowForFiveMinutesLetsFlowsThroughUntilItEnds) 
     ASSERT_EQ(grants.size(), 1u);
     EXPECT_EQ(grants[0].applicationID, mailID);
 
+    // The window process heard the agent and shows the allowance in the application's row.
+    EXPECT_TRUE(eventuallyHere([&] {
+        return windowTexts().find("\nAllowed temporarily\n") != std::string::npos;
+    })) << windowTexts();
     // The whole application goes through: its main executable and its helper.
     ASSERT_TRUE(eventuallyHere([&] { return flow(mail.bundle(samples)).verdict == "allow"; }));
     EXPECT_EQ(flow(mail.bundle(samples), executable(mail, 1)).verdict, "allow");
@@ -113,9 +118,14 @@ TEST_F(TemporaryAccessEndToEnd, AllowForFiveMinutesLetsFlowsThroughUntilItEnds) 
     EXPECT_GE(SystemClock().now().secondsSinceReferenceDate,
               grants[0].expiresAt.secondsSinceReferenceDate);
     EXPECT_EQ(flow(mail.bundle(samples), executable(mail, 1)).verdict, "drop");
-    // And the spent grant leaves the shared preferences.
+    // And the spent grant leaves the shared preferences and the window.
     EXPECT_TRUE(eventuallyHere([&] { return storedGrants().empty(); }))
         << application->standardError();
+    EXPECT_TRUE(eventuallyHere([&] {
+        const auto texts = windowTexts();
+        return texts.find("\nBlocked\n") != std::string::npos &&
+               texts.find("Allowed temporarily") == std::string::npos;
+    })) << windowTexts();
 }
 
 } // namespace
