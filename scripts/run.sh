@@ -205,6 +205,8 @@ echo "3. The person approves it (System Settings on a Mac); the filter starts:"
 step approve
 within 20 verdict_is drop --app "$mail" --host mail.example.com --port 443 ||
   fail "the filter never dropped a flow of Sample Mail"
+shown zorvane-system flow --app "$mail" --host mail.example.com --port 443
+echo "    drop (asked until the started filter answers; flows before that are allowed)"
 
 echo "4. Sample Mail and its helper open connections; they are dropped. Sample Chat is not listed:"
 for request in "--app|$mail|--host|imap.example.com|--port|993|drop" \
