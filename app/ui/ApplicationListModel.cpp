@@ -63,38 +63,19 @@ QVariantList componentMapsOf(const std::vector<ApplicationNetworkComponent>& com
 ApplicationListModel::ApplicationListModel(QObject* parent) : QAbstractListModel(parent) {}
 
 void ApplicationListModel::setStore(AppBlockStore* store) {
-    if (store_ == store) {
+    if (!rebindStore(store_, store, *this)) {
         return;
     }
-    if (store_) {
-        store_->disconnect(this);
-    }
-    store_ = store;
     if (store_) {
         for (auto signal :
              {&AppBlockStore::applicationsChanged, &AppBlockStore::activityEventsChanged,
               &AppBlockStore::discoveredProcessesChanged,
               &AppBlockStore::temporaryAccessGrantsChanged}) {
-            connect(store_, signal, this, &ApplicationListModel::scheduleRefresh);
+            connect(store_, signal, this, [this] { pendingRefresh_.schedule(); });
         }
     }
     refresh();
     emit storeChanged();
-}
-
-void ApplicationListModel::scheduleRefresh() {
-    if (refreshScheduled_) {
-        return;
-    }
-    refreshScheduled_ = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (refreshScheduled_) {
-                refresh();
-            }
-        },
-        Qt::QueuedConnection);
 }
 
 qint64 ApplicationListModel::Row::attempts() const {
@@ -147,7 +128,7 @@ const QVariantMap& ApplicationListModel::Row::entryMap(const Workspace& workspac
 }
 
 void ApplicationListModel::refresh() {
-    refreshScheduled_ = false;
+    pendingRefresh_.clear();
     ++refreshCount_;
     std::vector<Row> rows;
     if (store_) {

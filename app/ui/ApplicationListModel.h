@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/store/AppBlockStore.h"
+#include "app/ui/StoreBinding.h"
 #include "shared/ApplicationNetworkComponent.h"
 
 #include <QAbstractListModel>
@@ -91,11 +92,9 @@ private:
         const QVariantMap& entryMap(const Workspace& workspace) const;
     };
 
-    void scheduleRefresh();
-
     QPointer<AppBlockStore> store_;
     std::vector<Row> rows_;
-    bool refreshScheduled_ = false;
+    CoalescedRefresh pendingRefresh_{*this, [this] { refresh(); }};
     int refreshCount_ = 0;
 };
 

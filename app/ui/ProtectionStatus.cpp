@@ -7,13 +7,9 @@ using Kind = FilterStatus::Kind;
 ProtectionStatus::ProtectionStatus(QObject* parent) : QObject(parent) {}
 
 void ProtectionStatus::setStore(AppBlockStore* store) {
-    if (store_ == store) {
+    if (!rebindStore(store_, store, *this)) {
         return;
     }
-    if (store_) {
-        store_->disconnect(this);
-    }
-    store_ = store;
     if (store_) {
         connect(store_, &AppBlockStore::filterStateChanged, this, &ProtectionStatus::changed);
         connect(store_, &AppBlockStore::isProtectionRequestedChanged, this,

@@ -2,6 +2,7 @@
 
 #include "app/filter-control/FilterStatus.h"
 #include "app/store/AppBlockStore.h"
+#include "app/ui/StoreBinding.h"
 
 #include <QObject>
 #include <QPointer>

@@ -33,40 +33,21 @@ QString text(const std::string& value) {
 RecentActivityModel::RecentActivityModel(QObject* parent) : QAbstractListModel(parent) {}
 
 void RecentActivityModel::setStore(AppBlockStore* store) {
-    if (store_ == store) {
+    if (!rebindStore(store_, store, *this)) {
         return;
     }
     if (store_) {
-        store_->disconnect(this);
-    }
-    store_ = store;
-    if (store_) {
-        connect(store_, &AppBlockStore::applicationsChanged, this,
-                &RecentActivityModel::scheduleRefresh);
-        connect(store_, &AppBlockStore::activityEventsChanged, this,
-                &RecentActivityModel::scheduleRefresh);
+        for (auto signal :
+             {&AppBlockStore::applicationsChanged, &AppBlockStore::activityEventsChanged}) {
+            connect(store_, signal, this, [this] { pendingRefresh_.schedule(); });
+        }
     }
     refresh();
     emit storeChanged();
 }
 
-void RecentActivityModel::scheduleRefresh() {
-    if (refreshScheduled_) {
-        return;
-    }
-    refreshScheduled_ = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (refreshScheduled_) {
-                refresh();
-            }
-        },
-        Qt::QueuedConnection);
-}
-
 void RecentActivityModel::refresh() {
-    refreshScheduled_ = false;
+    pendingRefresh_.clear();
     std::vector<QVariantMap> rows;
     if (store_) {
         const auto queries = StoreQueries::of(*store_).queries();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/store/AppBlockStore.h"
+#include "app/ui/StoreBinding.h"
 
 #include <QAbstractListModel>
 #include <QPointer>
@@ -54,11 +55,9 @@ signals:
     void countChanged();
 
 private:
-    void scheduleRefresh();
-
     QPointer<AppBlockStore> store_;
     std::vector<QVariantMap> rows_;
-    bool refreshScheduled_ = false;
+    CoalescedRefresh pendingRefresh_{*this, [this] { refresh(); }};
 };
 
 } // namespace zorvane
