@@ -4,6 +4,17 @@
 
 namespace zorvane {
 
+std::string BundlePath::lastComponent(std::string_view path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.remove_suffix(1);
+    }
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string_view::npos || path.size() == 1) {
+        return std::string(path);
+    }
+    return std::string(path.substr(slash + 1));
+}
+
 std::string BundlePath::standardized(std::string_view path, std::string_view currentDirectory) {
     std::string absolute;
     if (!path.starts_with('/')) {

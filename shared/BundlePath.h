@@ -16,6 +16,10 @@ public:
     // it, and a trailing "/" is dropped.
     static std::string standardized(std::string_view path, std::string_view currentDirectory);
 
+    // The last component of a path, trailing slashes ignored ("/a/b/" names "b"), as path APIs
+    // name a file.
+    static std::string lastComponent(std::string_view path);
+
     // Whether the text ends in ".app" (exact, case-sensitive).
     static bool hasBundleSuffix(std::string_view path) { return path.ends_with(bundleSuffix); }
 

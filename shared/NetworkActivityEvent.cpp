@@ -1,5 +1,6 @@
 #include "NetworkActivityEvent.h"
 
+#include "BundlePath.h"
 #include "HashCombine.h"
 #include "RecordMerging.h"
 
@@ -32,16 +33,7 @@ void NetworkActivityEvent::merge(const NetworkActivityEvent& other) {
 
 std::string NetworkActivityEvent::processDisplayName() const {
     if (processExecutablePath && !processExecutablePath->empty()) {
-        // The last component ignores trailing slashes, as path APIs do ("/a/b/" names "b").
-        std::string_view path = *processExecutablePath;
-        while (path.size() > 1 && path.back() == '/') {
-            path.remove_suffix(1);
-        }
-        const auto slash = path.find_last_of('/');
-        if (slash == std::string_view::npos || path.size() == 1) {
-            return std::string(path);
-        }
-        return std::string(path.substr(slash + 1));
+        return BundlePath::lastComponent(*processExecutablePath);
     }
     return processSigningIdentifier;
 }

@@ -1,5 +1,6 @@
 #include "app/store/ActivityQueries.h"
 
+#include "shared/BundlePath.h"
 #include "shared/RecordMerging.h"
 
 #include <algorithm>
@@ -10,18 +11,6 @@ namespace {
 
 char foldedAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
-}
-
-// The last component of a path, trailing slashes ignored ("/a/b/" names "b").
-std::string lastPathComponent(std::string_view path) {
-    while (path.size() > 1 && path.back() == '/') {
-        path.remove_suffix(1);
-    }
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string_view::npos || path.size() == 1) {
-        return std::string(path);
-    }
-    return std::string(path.substr(slash + 1));
 }
 
 bool isLater(Date lhs, Date rhs) {
@@ -126,7 +115,7 @@ ActivityQueries::networkComponents(const BlockedApplication& application) const 
         ApplicationNetworkComponent row;
         row.id = observation.id();
         row.name = observation.executablePath && !observation.executablePath->empty()
-                       ? lastPathComponent(*observation.executablePath)
+                       ? BundlePath::lastComponent(*observation.executablePath)
                        : observation.signingIdentifier;
         row.signingIdentifier = observation.signingIdentifier;
         row.teamIdentifier = observation.teamIdentifier;
