@@ -2,6 +2,7 @@
 #include "app/agent/BackgroundStatusAgentController.h"
 #include "app/filter-control/FilterVendorConfiguration.h"
 #include "app/store/AppBlockStore.h"
+#include "app/store/TemporaryAccess.h"
 #include "shared/RecordJson.h"
 #include "tests/app-filter-control/FilterControlFakes.h"
 #include "tests/app-store/StoreFakes.h"
@@ -54,17 +55,7 @@ TEST(AgentAndStore, HandTheSameRulesToTheirFilterControllers) {
                               {chat, editor, itself, mail, withOwnHelper})));
     auto grantOf = [](const BlockedApplication& app, double seconds,
                       TemporaryAccessGrant::Mode mode) {
-        TemporaryAccessGrant grant;
-        grant.applicationID = app.id;
-        grant.applicationName = app.name;
-        grant.applicationBundleIdentifier = app.bundleIdentifier;
-        for (const auto& identity : app.blockingCodeIdentities()) {
-            grant.codeIdentityKeys.push_back(identity.key());
-        }
-        grant.applicationPath = app.path;
-        grant.expiresAt = start.addingSeconds(seconds);
-        grant.mode = mode;
-        return grant;
+        return TemporaryAccess::makeGrant(app, start.addingSeconds(seconds), mode);
     };
     preferences->setValue(AppBlockStore::temporaryAccessGrantsKey,
                           dataValue(*RecordJson::encodeTemporaryAccessGrants(
