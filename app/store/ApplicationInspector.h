@@ -5,6 +5,7 @@
 #include "shared/CodeIdentity.h"
 #include "shared/Uuid.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -21,6 +22,20 @@ class ApplicationInspector {
 public:
     static constexpr std::int64_t currentInspectionVersion = 5;
 
+    // What one application may bring into the filter configuration, which the filter refuses
+    // to read beyond 4 MiB. A code identity key is both identifiers in Base64, so an identity
+    // whose identifiers are at the cap takes 2,737 characters, about 2.8 KB as an XML list entry
+    // and as much again as a key of the temporary allowances: 5.6 KB. The main identity and
+    // the helpers at their cap, 17 identities, make about 95 KB per application even when it is
+    // allowed for a while, so twenty such applications stay below half the limit; ordinary
+    // identifiers of about 40 bytes make it 4 KB per application. A bundle with more distinct
+    // helpers is rare; the ones beyond the cap are still learned once the filter sees them.
+    static constexpr std::size_t maximumIdentifierSize = 1024;
+    static constexpr std::size_t maximumHelperCount = 16;
+    // Bundles are a few dozen levels deep at most; deeper trees are cut off there rather than
+    // walked until the descriptors or the stack run out.
+    static constexpr std::size_t maximumWalkDepth = 128;
+
     using IconRenderer =
         std::function<std::optional<std::vector<std::uint8_t>>(const std::filesystem::path&)>;
     using Result = std::variant<BlockedApplication, ApplicationInspectionError>;
@@ -36,7 +51,8 @@ public:
     static std::optional<CodeIdentity> readCodeIdentity(const std::filesystem::path& path);
 
     // Identities of the helper executables and nested bundles inside a bundle, other than the
-    // main identity; sorted, without duplicates.
+    // main identity; sorted, without duplicates, the first maximumHelperCount of them. An
+    // entry that cannot be read is skipped and the walk goes on.
     static std::vector<CodeIdentity> discoverHelpers(const std::filesystem::path& bundle,
                                                      const CodeIdentity& mainIdentity);
 

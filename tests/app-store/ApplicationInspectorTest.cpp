@@ -10,6 +10,7 @@
 #include <QImageWriter>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 namespace zorvane {
 namespace {
@@ -192,6 +193,102 @@ TEST_F(InspectionTest, DuplicateHelpersAreListedOnce) {
     ASSERT_EQ(helpers.size(), 2u);
     EXPECT_EQ(helpers[0].signingIdentifier, "com.example.Same"); // "S" sorts before "s"
     EXPECT_EQ(helpers[1].signingIdentifier, "com.example.same");
+}
+
+// What inspection accepts must also fit the filter configuration: identifiers up to the cap,
+// and no more helpers than the cap (the first ones in sorted order).
+TEST_F(InspectionTest, AcceptsOnlyWhatTheFilterConfigurationCanCarry) {
+    const std::string atCap(ApplicationInspector::maximumIdentifierSize, 'i');
+    const std::string overCap = atCap + "x";
+
+    auto longBundleIdentifier = BundleBuilder::application(
+        dir.path() / "LongId.app", overCap, signedFile("com.example.longid", mainTeam));
+    EXPECT_EQ(inspectError(longBundleIdentifier.path()),
+              ApplicationInspectionError::identifierTooLong);
+    auto longSigning = BundleBuilder::application(dir.path() / "LongSigning.app",
+                                                  "com.example.longsigning", signedFile(overCap));
+    EXPECT_EQ(inspectError(longSigning.path()), ApplicationInspectionError::identifierTooLong);
+    auto longTeam = BundleBuilder::application(dir.path() / "LongTeam.app", "com.example.longteam",
+                                               signedFile("com.example.longteam", overCap));
+    EXPECT_EQ(inspectError(longTeam.path()), ApplicationInspectionError::identifierTooLong);
+    EXPECT_FALSE(description(ApplicationInspectionError::identifierTooLong).empty());
+
+    auto atTheCap =
+        BundleBuilder::application(dir.path() / "AtCap.app", atCap, signedFile(atCap, atCap));
+    // A helper over the cap is left out; one at the cap and the rest are kept.
+    atTheCap.file("Contents/Helpers/long", signedFile(overCap, mainTeam), true);
+    atTheCap.file("Contents/Helpers/team", signedFile("com.example.team", overCap), true);
+    atTheCap.file("Contents/Helpers/fits", signedFile(atCap, mainTeam), true);
+    const auto entry = inspectOk(atTheCap.path());
+    EXPECT_EQ(entry.signingIdentifier, atCap);
+    EXPECT_EQ(entry.auxiliaryCodeIdentities,
+              (std::vector<CodeIdentity>{CodeIdentity::make(atCap, mainTeam)}));
+
+    auto many = app("Many.app");
+    std::vector<CodeIdentity> all;
+    for (std::size_t i = 0; i < ApplicationInspector::maximumHelperCount + 5; ++i) {
+        const std::string identifier = "com.example.helper" + std::to_string(100 + i);
+        many.file("Contents/Helpers/h" + std::to_string(i), signedFile(identifier, mainTeam), true);
+        all.push_back(CodeIdentity::make(identifier, mainTeam));
+    }
+    std::sort(all.begin(), all.end());
+    all.resize(ApplicationInspector::maximumHelperCount);
+    EXPECT_EQ(inspectOk(many.path()).auxiliaryCodeIdentities, all);
+}
+
+// An entry the walk cannot open costs that entry, never the rest of the bundle: a directory
+// chain deeper than the descriptors allow, a link back up the tree, another entry after them.
+TEST_F(InspectionTest, HelperDiscoveryWalksPastWhatItCannotRead) {
+    auto bundle = app();
+    fs::path chain = "Contents/Helpers/deep";
+    for (int level = 0; level < 300; ++level) {
+        chain /= "d";
+    }
+    bundle.directory(chain);
+    bundle.file(chain / "Lost.app/Contents/MacOS/lost", signedFile("com.example.lost"), true);
+    fs::create_directory_symlink("../..", bundle.path() / "Contents/Helpers/loop");
+    const std::vector<std::string> places = {"Contents/Helpers/a", "Contents/MacOS/b",
+                                             "Contents/Helpers/z", "Contents/Library/LoginItems/c",
+                                             "Contents/XPCServices/x"};
+    std::vector<CodeIdentity> expected;
+    for (const auto& place : places) {
+        const std::string identifier = "com.example." + fs::path(place).filename().string();
+        bundle.file(place, signedFile(identifier, mainTeam), true);
+        expected.push_back(CodeIdentity::make(identifier, mainTeam));
+    }
+    std::sort(expected.begin(), expected.end());
+
+    // Few enough descriptors that a walk holding one per level runs out inside the chain.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 128;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    auto result = ApplicationInspector().inspect(bundle.path(), id);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+
+    ASSERT_TRUE(std::holds_alternative<BlockedApplication>(result));
+    EXPECT_EQ(std::get<BlockedApplication>(result).auxiliaryCodeIdentities, expected);
+}
+
+// A path that is not UTF-8 cannot be stored as text without naming something else.
+TEST_F(InspectionTest, PathsThatAreNotUtf8) {
+    auto bad = BundleBuilder::application(dir.path() / "Bad\xFF.app", "com.example.bad",
+                                          signedFile("com.example.bad"));
+    EXPECT_EQ(inspectError(bad.path()), ApplicationInspectionError::pathNotText);
+    auto inside = BundleBuilder::application(dir.path() / "Folder\xC3(/Fine.app", "com.example.f",
+                                             signedFile("com.example.f"));
+    EXPECT_EQ(inspectError(inside.path()), ApplicationInspectionError::pathNotText);
+
+    // Inside a fine bundle such helpers are left out, the others kept.
+    auto bundle = app();
+    bundle.file("Contents/Helpers/bad\xFE", signedFile("com.example.badhelper", mainTeam), true);
+    BundleBuilder::application(bundle.path() / "Contents/XPCServices/S\xC0\xAF.xpc",
+                               "com.example.badservice",
+                               signedFile("com.example.badservice", mainTeam));
+    bundle.file("Contents/Helpers/good", signedFile("com.example.good", mainTeam), true);
+    EXPECT_EQ(inspectOk(bundle.path()).auxiliaryCodeIdentities,
+              (std::vector<CodeIdentity>{CodeIdentity::make("com.example.good", mainTeam)}));
 }
 
 std::vector<std::uint8_t> icnsWithTwoSizes() {
