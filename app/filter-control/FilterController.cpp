@@ -239,6 +239,14 @@ void FilterController::loadForSave(Save save) {
 }
 
 void FilterController::saveLoaded(Save save, FilterManager::LoadResult loaded) {
+    if (loaded.error && loaded.error->domain == SystemError::filterErrorDomain &&
+        loaded.error->code == SystemError::filterConfigurationInvalid) {
+        // The filter takes a configuration it cannot read for none at all; so does the save, or
+        // a broken file would refuse every later save, the one that removes its cause included.
+        qCWarning(systemExtensionLog, "Replacing a filter configuration that cannot be read: %s",
+                  utf8(loaded.error->localizedDescription));
+        loaded = {};
+    }
     if (loaded.error) {
         qCWarning(systemExtensionLog, "Failed to load filter configuration: %s",
                   utf8(loaded.error->localizedDescription));

@@ -67,7 +67,7 @@ std::filesystem::path FilterConfigurationFile::lockPath() const {
 
 std::optional<FilterConfiguration> FilterConfigurationFile::read() const {
     // The configuration is a few kilobytes; a huge file is not ours.
-    const auto value = PlistCodec::readFile(path_, 4 * 1024 * 1024);
+    const auto value = PlistCodec::readFile(path_, maximumSize);
     if (!value) {
         return std::nullopt;
     }
@@ -106,6 +106,17 @@ std::optional<FilterConfiguration> FilterConfigurationFile::fromPlist(const Plis
     return configuration;
 }
 
+std::optional<FilterConfiguration> FilterConfigurationFile::decode(std::string_view bytes) {
+    if (bytes.size() > maximumSize) {
+        return std::nullopt;
+    }
+    const auto value = PlistCodec::read(bytes);
+    if (!value) {
+        return std::nullopt;
+    }
+    return fromPlist(*value);
+}
+
 PlistValue FilterConfigurationFile::toPlist(const FilterConfiguration& configuration) {
     PlistDictionary root{
         {enabledKey, configuration.enabled},
@@ -126,6 +137,10 @@ PlistValue FilterConfigurationFile::toPlist(const FilterConfiguration& configura
 
 std::optional<FilterConfigurationFile::WriteError>
 FilterConfigurationFile::write(const FilterConfiguration& configuration) const {
+    const std::string bytes = PlistCodec::toXml(toPlist(configuration));
+    if (!decode(bytes)) {
+        return WriteError::unreadable;
+    }
     const auto directory = directoryOf(path_);
     if (!SystemDirectory::ensureExists(directory)) {
         return WriteError::directoryUnavailable;
@@ -135,7 +150,7 @@ FilterConfigurationFile::write(const FilterConfiguration& configuration) const {
         return WriteError::lockUnavailable;
     }
 
-    if (const auto error = AtomicFile::replace(path_, PlistCodec::toXml(toPlist(configuration)))) {
+    if (const auto error = AtomicFile::replace(path_, bytes)) {
         return *error == AtomicFile::Error::writeFailed ? WriteError::writeFailed
                                                         : WriteError::replaceFailed;
     }
@@ -168,6 +183,9 @@ const char* FilterConfigurationFile::describe(WriteError error) {
         return "the new configuration cannot be written";
     case WriteError::replaceFailed:
         return "the configuration file cannot be replaced";
+    case WriteError::unreadable:
+        return "the block list is too large for the filter to read. Remove an application "
+               "from the list";
     }
     return "unknown error";
 }

@@ -2,8 +2,10 @@
 
 #include "platform/FilterConfiguration.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string_view>
 
 namespace zorvane {
 
@@ -24,7 +26,18 @@ namespace zorvane {
 //   each key with its own rules for missing and ill-typed values.
 class FilterConfigurationFile {
 public:
-    enum class WriteError { directoryUnavailable, lockUnavailable, writeFailed, replaceFailed };
+    enum class WriteError {
+        directoryUnavailable,
+        lockUnavailable,
+        writeFailed,
+        replaceFailed,
+        // The configuration would not read back: larger than the reader takes, or not a
+        // configuration once written (a text that is not UTF-8, say).
+        unreadable,
+    };
+
+    // The reader refuses larger files, and the filter then runs as if nothing were stored.
+    static constexpr std::uintmax_t maximumSize = 4 * 1024 * 1024;
 
     explicit FilterConfigurationFile(std::filesystem::path path);
 
@@ -38,7 +51,9 @@ public:
     std::optional<FilterConfiguration> read() const;
 
     // Replaces the file: temporary file in the same directory, fsync, rename, fsync of the
-    // directory, all while holding the lock file. Empty on success.
+    // directory, all while holding the lock file. Empty on success. A configuration that the
+    // reader would not take back is refused before anything is written, so a save can never
+    // turn the filter off by accident.
     std::optional<WriteError> write(const FilterConfiguration& configuration) const;
 
     // Removes the file under the same lock; removing a missing file succeeds.
@@ -46,6 +61,8 @@ public:
 
     static PlistValue toPlist(const FilterConfiguration& configuration);
     static std::optional<FilterConfiguration> fromPlist(const PlistValue& value);
+    // The configuration held in the bytes of a file, as read() takes it.
+    static std::optional<FilterConfiguration> decode(std::string_view bytes);
 
     static const char* describe(WriteError error);
 

@@ -4,9 +4,11 @@
 #include "app/filter-control/FilterController.h"
 #include "platform/linux/ExtensionStateFile.h"
 #include "platform/linux/FileLock.h"
+#include "platform/linux/FilterConfigurationFile.h"
 #include "platform/linux/LinuxFilterManager.h"
 #include "platform/linux/LinuxMainBundle.h"
 #include "platform/linux/LinuxSystemExtensionActivator.h"
+#include "shared/CodeIdentity.h"
 #include "shared/PlistCodec.h"
 #include "tests/qt-support/EventLoopPolling.h"
 #include "tests/support/BundleBuilder.h"
@@ -122,6 +124,61 @@ TEST(LinuxFilterManagerTest, AFailedSaveLeavesThePreviousFileIntact) {
     EXPECT_NE(error->localizedDescription.find("cannot be saved"), std::string::npos);
     EXPECT_EQ(contents(system / "filter-configuration.plist"), before);
     EXPECT_EQ(manager.loadNow().configuration, sample());
+}
+
+// The controller never stores what the filter would take for no configuration at all, and no
+// stored file, however it came about, keeps it from saving a good one again.
+TEST(LinuxFilterManagerTest, NoConfigurationLocksThePersonOut) {
+    TemporaryDirectory directory;
+    const auto system = directory / "system";
+    const auto file = FilterConfigurationFile::inDirectory(system);
+    FilterController::Dependencies dependencies;
+    dependencies.filterManager = std::make_shared<LinuxFilterManager>(system);
+    dependencies.activator = std::make_shared<testing::FakeActivator>();
+    dependencies.mainBundle = std::make_shared<testing::FakeMainBundle>();
+    FilterController controller(std::move(dependencies));
+    const auto saved = [&](const FilterRules& rules) {
+        controller.applyRules(rules);
+        return eventuallyOnEventLoop([&] {
+            const auto stored = file.read();
+            return stored && stored->vendorConfiguration() &&
+                   stored->vendorConfiguration()->at("blockedCodeIdentities") ==
+                       PlistValue(PlistArray(rules.blockedCodeIdentityKeys.begin(),
+                                             rules.blockedCodeIdentityKeys.end()));
+        });
+    };
+
+    FilterRules good;
+    good.blockedCodeIdentityKeys = {CodeIdentity::make("com.example.good", "TEAM123456").key()};
+    ASSERT_TRUE(saved(good));
+    const std::string before = contents(file.path());
+
+    // A key that alone is larger than the reader takes: refused, and the person is told.
+    FilterRules huge = good;
+    huge.blockedCodeIdentityKeys.push_back(
+        CodeIdentity::make(std::string(4'500'000, 's'), "TEAM123456").key());
+    controller.applyRules(huge);
+    ASSERT_TRUE(eventuallyOnEventLoop(
+        [&] { return controller.status().kind() == FilterStatus::Kind::failed; }));
+    EXPECT_TRUE(controller.status().message().contains("too large"))
+        << controller.status().message().toStdString();
+    EXPECT_EQ(contents(file.path()), before);
+
+    // Removing it saves again.
+    FilterRules other;
+    other.blockedCodeIdentityKeys = {CodeIdentity::make("com.example.other", "TEAM123456").key()};
+    ASSERT_TRUE(saved(other));
+    EXPECT_TRUE(eventuallyOnEventLoop(
+        [&] { return controller.status().kind() != FilterStatus::Kind::failed; }));
+
+    // Files the reader refuses, put there by someone else: the next save replaces them.
+    std::ofstream(file.path(), std::ios::trunc)
+        << "<plist><dict><key>k</key><string>" << std::string(4'300'000, 'x')
+        << "</string></dict></plist>";
+    ASSERT_FALSE(file.read());
+    ASSERT_TRUE(saved(good));
+    std::ofstream(file.path(), std::ios::trunc) << "garbage";
+    ASSERT_TRUE(saved(other));
 }
 
 TEST(LinuxMainBundleTest, ReadsTheInfoPlistAndTellsTheApplicationsFolder) {
