@@ -21,6 +21,7 @@
 #include "platform/linux/LinuxMainBundle.h"
 #include "platform/linux/LinuxSystemExtensionActivator.h"
 #include "platform/linux/LinuxWorkspace.h"
+#include "shared/Utf8.h"
 #include "zorvane/BuildInfo.h"
 
 #include <QCollator>
@@ -448,19 +449,61 @@ FilterRules AppBlockStore::ruleSet() const {
 // MARK: adding and removing
 
 void AppBlockStore::addApplication(const QUrl& fileUrl) {
-    addApplication(std::filesystem::path(fileUrl.toLocalFile().toStdString()));
+    // The path's bytes as the address carries them: toLocalFile() would make text of them, and
+    // bytes that are not UTF-8 would then name another file.
+    std::string path;
+    if (fileUrl.isLocalFile()) {
+        path = QByteArray::fromPercentEncoding(fileUrl.path(QUrl::FullyEncoded).toLatin1())
+                   .toStdString();
+    }
+    addApplication(std::filesystem::path(path));
 }
+
+namespace {
+
+// Inspections run on threads of their own: one that never ends (a bundle too large to walk in
+// time, a file that never answers) is given up, but its thread stays taken until it ends. In the
+// shared pool, which has as many threads as the machine has cores, two of them would stall every
+// other background task; and a pool that is destroyed waits for its threads, which would hang the
+// exit. So this pool is never destroyed.
+QThreadPool* inspectionPool() {
+    static QThreadPool* const pool = [] {
+        auto* threads = new QThreadPool;
+        threads->setMaxThreadCount(8);
+        threads->setObjectName(QStringLiteral("dev.quillmoor.Zorvane.inspection"));
+        return threads;
+    }();
+    return pool;
+}
+
+} // namespace
 
 void AppBlockStore::addApplication(const std::filesystem::path& bundle) {
     if (isAddingApplication_) {
         return;
     }
     setAddingApplication(true);
+    const std::uint64_t addition = ++addition_;
     auto inspect = dependencies_.inspect;
-    auto inspection =
-        QtConcurrent::run([inspect, bundle] { return inspect(bundle, Uuid::random()); });
-    later(std::move(inspection), this, [this](ApplicationInspector::Result result) {
+    auto inspection = QtConcurrent::run(
+        inspectionPool(), [inspect, bundle] { return inspect(bundle, Uuid::random()); });
+    later(std::move(inspection), this, [this, addition](ApplicationInspector::Result result) {
+        if (addition != addition_ || !isAddingApplication_) {
+            return; // given up on already
+        }
         acceptInspected(result);
+        finishAdd();
+    });
+    auto scheduler = dependencies_.scheduler ? dependencies_.scheduler : DelayScheduler::timers();
+    scheduler->schedule(dependencies_.inspectionTimeLimit, this, [this, addition, bundle] {
+        if (addition != addition_ || !isAddingApplication_) {
+            return;
+        }
+        ++addition_;
+        qCWarning(storeLog, "Gave up inspecting %s after %lld ms",
+                  QByteArray::fromStdString(Utf8::sanitized(bundle.native())).constData(),
+                  static_cast<long long>(dependencies_.inspectionTimeLimit.count()));
+        acceptInspected(ApplicationInspectionError::timedOut);
         finishAdd();
     });
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/filter-control/DelayScheduler.h"
 #include "app/filter-control/FilterController.h"
 #include "app/filter-control/FilterRules.h"
 #include "app/filter-control/FilterStatus.h"
@@ -118,6 +119,10 @@ public:
         // Registers the status agent as a login agent; empty: nothing to register.
         std::function<void()> registerBackgroundStatusAgent;
         std::chrono::milliseconds tickInterval{5000};
+        // How long an addition waits for its inspection before it gives up; the delay runs on
+        // the scheduler (empty: Qt timers).
+        std::chrono::milliseconds inspectionTimeLimit{30000};
+        std::shared_ptr<DelayScheduler> scheduler;
     };
 
     explicit AppBlockStore(Dependencies dependencies, QObject* parent = nullptr);
@@ -277,6 +282,8 @@ private:
     bool hasLoadedApplications_ = false;
     bool discoveryRefreshRunning_ = false;
     bool activityRefreshRunning_ = false;
+    // Numbers the additions, so that the result of one that was given up is known as such.
+    std::uint64_t addition_ = 0;
 
     std::shared_ptr<Persistence> persistence_;
     QTimer timer_;

@@ -16,6 +16,7 @@
 #include <QSignalSpy>
 #include <QtTest/QTest>
 #include <atomic>
+#include <future>
 #include <gtest/gtest.h>
 #include <map>
 #include <thread>
@@ -76,6 +77,12 @@ protected:
     AppBlockStore::EventReceiverHooks receiverHooks;
     std::optional<UpdateController::Options> updateOptions; // none: no update controller
     std::chrono::milliseconds tickInterval{5000};
+    std::shared_ptr<testing::ManualScheduler> scheduler =
+        std::make_shared<testing::ManualScheduler>();
+    // An inspection of this path waits until the gate opens.
+    std::string gatedPath;
+    std::shared_future<void> gate;
+    std::atomic<int> finishedInspections = 0;
     std::unique_ptr<AppBlockStore> store;
 
     void storeApplications(const std::vector<BlockedApplication>& applications) {
@@ -105,7 +112,22 @@ protected:
             dependencies.updateController = new UpdateController(*updateOptions);
         }
         dependencies.tickInterval = tickInterval;
+        dependencies.scheduler = scheduler;
         dependencies.inspect = [this](const std::filesystem::path& path, const Uuid& id) {
+            std::shared_future<void> wait;
+            {
+                std::lock_guard lock(inspectionMutex);
+                if (path.string() == gatedPath) {
+                    wait = gate;
+                }
+            }
+            if (wait.valid()) {
+                wait.wait();
+            }
+            struct Finished {
+                std::atomic<int>& count;
+                ~Finished() { ++count; }
+            } finished{finishedInspections};
             std::lock_guard lock(inspectionMutex);
             auto it = inspections.find(path.string());
             if (it == inspections.end()) {
@@ -206,6 +228,55 @@ TEST_F(StoreTest, ADropDuringAnAddIsIgnored) {
     testing::settle();
     ASSERT_EQ(store->applications().size(), 1u);
     EXPECT_EQ(store->applications()[0].name, "First");
+}
+
+// An inspection that does not end is given up after its time limit: the person is told, the
+// drop zone takes drops again, and the late result changes nothing.
+TEST_F(StoreTest, AnInspectionThatDoesNotEndIsGivenUp) {
+    startStore();
+    auto stuck = application("Stuck", "com.example.stuck");
+    auto next = application("Next", "com.example.next");
+    std::promise<void> open;
+    {
+        std::lock_guard lock(inspectionMutex);
+        inspections.insert_or_assign(stuck.path, stuck);
+        gatedPath = stuck.path;
+        gate = open.get_future().share();
+    }
+    store->addApplication(std::filesystem::path(stuck.path));
+    ASSERT_TRUE(store->isAddingApplication());
+    ASSERT_EQ(scheduler->delays, std::vector<std::chrono::milliseconds>{std::chrono::seconds(30)});
+    scheduler->runAll();
+    EXPECT_FALSE(store->isAddingApplication());
+    EXPECT_EQ(store->alertMessage(),
+              QString::fromUtf8(description(ApplicationInspectionError::timedOut).data()));
+
+    store->setAlertMessage(std::nullopt);
+    add(next);
+    ASSERT_EQ(store->applications().size(), 1u);
+    EXPECT_EQ(store->applications()[0].name, "Next");
+    // The given-up inspection ends after all; its result is dropped, and the finished addition's
+    // time limit, when it comes, changes nothing either.
+    open.set_value();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finishedInspections == 2; }, 5000));
+    testing::settle();
+    scheduler->runAll();
+    EXPECT_EQ(store->applications().size(), 1u);
+    EXPECT_FALSE(store->alertMessage());
+    EXPECT_FALSE(store->isAddingApplication());
+}
+
+// A dropped address whose path is not UTF-8 reaches inspection byte for byte.
+TEST_F(StoreTest, DroppedAddressesKeepTheirBytes) {
+    startStore();
+    auto odd = application("Odd", "com.example.odd");
+    odd.path = "/Applications/Odd\xFF.app";
+    inspections.insert_or_assign(odd.path, odd);
+    store->addApplication(QUrl::fromEncoded("file:///Applications/Odd%FF.app"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !store->isAddingApplication(); }, 5000));
+    testing::settle();
+    ASSERT_EQ(store->applications().size(), 1u);
+    EXPECT_EQ(store->applications()[0].name, "Odd");
 }
 
 TEST_F(StoreTest, FirstStatusDecidesTheWishOnlyWhenNothingIsStored) {
