@@ -110,6 +110,7 @@ public:
         items[key] = secret;
         return std::nullopt;
     }
+    void setFailure(std::optional<SecretStoreError> failure) { failure_ = failure; }
     std::map<std::string, std::string> items;
 
 private:
@@ -128,7 +129,7 @@ TEST(FallbackSecretStoreTest, KeychainFirstFallbackWhereItHasNothingOrFails) {
         EXPECT_EQ(secretOf(store.read(service, account)), "from an earlier run without a keychain");
         ASSERT_FALSE(store.write(service, account, "new"));
         EXPECT_EQ(primaryItems->at(account), "new");
-        EXPECT_EQ(fallbackItems->at(account), "from an earlier run without a keychain");
+        EXPECT_EQ(fallbackItems->at(account), "new");
         EXPECT_EQ(secretOf(store.read(service, account)), "new");
     }
     for (const auto failure :
@@ -144,6 +145,33 @@ TEST(FallbackSecretStoreTest, KeychainFirstFallbackWhereItHasNothingOrFails) {
     FallbackSecretStore broken(std::make_unique<ScriptedStore>(SecretStoreError::unavailable),
                                std::make_unique<ScriptedStore>(SecretStoreError::failed));
     EXPECT_EQ(broken.write(service, account, "x"), SecretStoreError::failed);
+}
+
+// Whichever store answers, the same secret comes back, and the other is brought in line.
+TEST(FallbackSecretStoreTest, BothStoresHoldTheSameSecret) {
+    auto primary = std::make_unique<ScriptedStore>(std::nullopt);
+    auto fallback = std::make_unique<ScriptedStore>(std::nullopt);
+    ScriptedStore* keychain = primary.get();
+    ScriptedStore* file = fallback.get();
+    FallbackSecretStore store(std::move(primary), std::move(fallback));
+
+    ASSERT_FALSE(store.write(service, account, "first"));
+    keychain->setFailure(SecretStoreError::unavailable);
+    EXPECT_EQ(secretOf(store.read(service, account)), "first");
+    keychain->setFailure(std::nullopt);
+    EXPECT_EQ(secretOf(store.read(service, account)), "first");
+
+    // Written while the keychain was away: the keychain is given the secret once it answers.
+    keychain->items.clear();
+    file->items[account] = "second";
+    EXPECT_EQ(secretOf(store.read(service, account)), "second");
+    EXPECT_EQ(keychain->items.at(account), "second");
+    // Two different values, left by an earlier version: the keychain's wins and the file follows.
+    keychain->items[account] = "keychain";
+    EXPECT_EQ(secretOf(store.read(service, account)), "keychain");
+    EXPECT_EQ(file->items.at(account), "keychain");
+    keychain->setFailure(SecretStoreError::timedOut);
+    EXPECT_EQ(secretOf(store.read(service, account)), "keychain");
 }
 
 } // namespace
