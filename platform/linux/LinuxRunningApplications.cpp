@@ -169,8 +169,16 @@ void LinuxRunningApplications::stopTracking() {
     hasPrevious_ = false;
 }
 
-std::vector<Workspace::RunningApplication> LinuxRunningApplications::pollTerminated() {
+std::vector<Workspace::RunningApplication>
+LinuxRunningApplications::pollTerminated(std::vector<Workspace::RunningApplication>* running) {
     auto current = scanProcesses();
+    if (running) {
+        running->clear();
+        running->reserve(current.size());
+        for (const auto& [key, application] : current) {
+            running->push_back(application);
+        }
+    }
     std::vector<Workspace::RunningApplication> terminated;
     if (hasPrevious_) {
         for (const auto& [key, application] : previous_) {

@@ -35,8 +35,10 @@ public:
 
     // The applications that were running at the previous poll, or seen by a scan since, and are
     // gone now; a process that replaced its image with another program counts as gone. The
-    // first poll only starts the tracking and reports nothing.
-    std::vector<Workspace::RunningApplication> pollTerminated();
+    // first poll only starts the tracking and reports nothing. With `running`, also the
+    // applications running now.
+    std::vector<Workspace::RunningApplication>
+    pollTerminated(std::vector<Workspace::RunningApplication>* running = nullptr);
     // Forgets what the polls compared with, until the next poll starts again.
     void stopTracking();
 

@@ -3,47 +3,133 @@
 #include "codesign/BundleReader.h"
 
 #include <QDesktopServices>
+#include <QFuture>
 #include <QProcess>
 #include <QString>
+#include <QThread>
+#include <QThreadPool>
 #include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
+#include <condition_variable>
+#include <mutex>
 #include <system_error>
 
 namespace zorvane {
 
-LinuxWorkspace::LinuxWorkspace(IconRenderer iconRenderer, std::chrono::milliseconds pollInterval,
-                               std::filesystem::path procRoot, QObject* parent)
-    : QObject(parent), iconRenderer_(std::move(iconRenderer)), processes_(std::move(procRoot)) {
-    pollTimer_.setInterval(pollInterval);
-    connect(&pollTimer_, &QTimer::timeout, this, &LinuxWorkspace::pollNow);
+namespace {
+
+// Polls read files that bundles control and may take long (or, on a file that never answers,
+// not end at all); they get threads of their own rather than the shared pool's few. Never
+// destroyed, so that a poll that does not end cannot hold up the exit either.
+QThreadPool* pollThreads() {
+    static QThreadPool* const pool = [] {
+        auto* threads = new QThreadPool;
+        threads->setMaxThreadCount(2);
+        threads->setObjectName(QStringLiteral("dev.quillmoor.Zorvane.workspace"));
+        return threads;
+    }();
+    return pool;
 }
 
+} // namespace
+
+// What the polls share with the main thread. Every poll compares with the previous one, whether
+// or not anyone listens for terminations, so that the first notice after a handler was set
+// compares with a list taken before it.
+struct LinuxWorkspace::Poller {
+    explicit Poller(std::filesystem::path root) : processes(std::move(root)) {}
+
+    // Runs on a worker thread: the applications that ended since the previous poll.
+    std::vector<RunningApplication> poll() {
+        std::vector<RunningApplication> running;
+        std::vector<RunningApplication> terminated;
+        {
+            std::lock_guard lock(polling);
+            terminated = processes.pollTerminated(&running);
+        }
+        {
+            std::lock_guard lock(mutex);
+            latest = std::move(running);
+            latestAt = std::chrono::steady_clock::now();
+        }
+        polled.notify_all();
+        return terminated;
+    }
+
+    std::mutex polling; // held for a whole poll
+    LinuxRunningApplications processes;
+
+    std::mutex mutex;
+    std::condition_variable polled;
+    std::optional<std::vector<RunningApplication>> latest;
+    std::chrono::steady_clock::time_point latestAt;
+    bool waitedForFirst = false;
+};
+
+LinuxWorkspace::LinuxWorkspace(IconRenderer iconRenderer, std::chrono::milliseconds pollInterval,
+                               std::filesystem::path procRoot, QObject* parent)
+    : QObject(parent), iconRenderer_(std::move(iconRenderer)), pollInterval_(pollInterval),
+      poller_(std::make_shared<Poller>(std::move(procRoot))) {
+    pollTimer_.setInterval(pollInterval);
+    connect(&pollTimer_, &QTimer::timeout, this, &LinuxWorkspace::pollNow);
+    pollNow();
+}
+
+LinuxWorkspace::~LinuxWorkspace() = default;
+
 std::vector<Workspace::RunningApplication> LinuxWorkspace::runningApplications() const {
-    return processes_.scan();
+    std::vector<RunningApplication> running;
+    bool stale = false;
+    {
+        std::unique_lock lock(poller_->mutex);
+        if (!poller_->latest && !poller_->waitedForFirst) {
+            // A poll that does not end is waited for once, not on every question.
+            poller_->waitedForFirst = true;
+            poller_->polled.wait_for(lock, firstPollWait,
+                                     [&] { return poller_->latest.has_value(); });
+        }
+        if (poller_->latest) {
+            running = *poller_->latest;
+            stale = std::chrono::steady_clock::now() - poller_->latestAt >= pollInterval_;
+        }
+    }
+    if (stale && QThread::currentThread() == thread()) {
+        const_cast<LinuxWorkspace*>(this)->pollNow();
+    }
+    return running;
 }
 
 void LinuxWorkspace::setTerminationHandler(TerminationHandler handler) {
     terminationHandler_ = std::move(handler);
     if (terminationHandler_) {
         if (!pollTimer_.isActive()) {
-            processes_.pollTerminated(); // what runs now is what later polls compare with
             pollTimer_.start();
         }
     } else {
         pollTimer_.stop();
-        processes_.stopTracking();
     }
 }
 
 void LinuxWorkspace::pollNow() {
-    const auto terminated = processes_.pollTerminated();
-    for (const auto& application : terminated) {
-        // A handler may replace or clear itself; use the one that is current for each notice.
-        if (!terminationHandler_) {
-            return;
-        }
-        auto handler = terminationHandler_;
-        handler(application);
+    if (pollRunning_) {
+        return;
     }
+    pollRunning_ = true;
+    auto poller = poller_;
+    QtConcurrent::run(pollThreads(), [poller] {
+        return poller->poll();
+    }).then(this, [this](const std::vector<RunningApplication>& terminated) {
+        pollRunning_ = false;
+        for (const auto& application : terminated) {
+            // A handler may replace or clear itself; use the one that is current for each
+            // notice.
+            if (!terminationHandler_) {
+                return;
+            }
+            auto handler = terminationHandler_;
+            handler(application);
+        }
+    });
 }
 
 bool LinuxWorkspace::openURL(const std::string& url) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -21,6 +22,12 @@ namespace zorvane {
 // milliseconds on a busy desktop, hence the two-second default. Addresses open through the
 // desktop's URL handlers; icons come from the injected renderer (the bundle's own icon).
 // Lives on the main thread.
+//
+// A poll reads each running bundle's Info.plist, a file the bundle controls, so polls run on a
+// worker thread and the main thread only ever reads the list the last poll left: the running
+// applications are what that poll saw, refreshed by the timer and, without one, whenever the
+// list is asked for and is older than the poll interval. Until the first poll, started at
+// construction, has finished, asking waits for it, but no longer than firstPollWait.
 class LinuxWorkspace final : public QObject, public Workspace {
     Q_OBJECT
 
@@ -28,10 +35,12 @@ public:
     using IconRenderer =
         std::function<std::optional<std::vector<std::uint8_t>>(const std::filesystem::path&)>;
     static constexpr std::chrono::milliseconds defaultPollInterval{2000};
+    static constexpr std::chrono::milliseconds firstPollWait{2000};
 
     explicit LinuxWorkspace(IconRenderer iconRenderer,
                             std::chrono::milliseconds pollInterval = defaultPollInterval,
                             std::filesystem::path procRoot = "/proc", QObject* parent = nullptr);
+    ~LinuxWorkspace() override;
 
     std::vector<RunningApplication> runningApplications() const override;
     void setTerminationHandler(TerminationHandler handler) override;
@@ -45,13 +54,18 @@ public:
     // Starts Contents/MacOS/<CFBundleExecutable> of the bundle, detached from this process.
     bool launchNewInstance(const std::filesystem::path& bundle) override;
 
-    // One poll now, as the timer would do it; tests drive notices with this.
+    // Starts one poll now, as the timer would do it, unless one runs; its notices come from the
+    // event loop once it has finished.
     void pollNow();
 
 private:
+    struct Poller;
+
     IconRenderer iconRenderer_;
-    // Scanning updates what the next poll compares with.
-    mutable LinuxRunningApplications processes_;
+    std::chrono::milliseconds pollInterval_;
+    // Shared with the poll that runs, which may outlive the workspace.
+    std::shared_ptr<Poller> poller_;
+    bool pollRunning_ = false;
     TerminationHandler terminationHandler_;
     QTimer pollTimer_;
 };

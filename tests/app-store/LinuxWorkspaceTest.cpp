@@ -5,8 +5,13 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <fcntl.h>
 #include <fstream>
+#include <future>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace zorvane {
 namespace {
@@ -57,6 +62,53 @@ TEST(LinuxWorkspace, NotifiesTerminationsWhileAHandlerIsSet) {
     fs::remove_all(dir / "proc" / "43");
     workspace.pollNow();
     EXPECT_EQ(terminated.size(), 1u);
+}
+
+// Polls read bundles' Info.plist files; the thread that asks for the running applications never
+// does, so a file that never answers (a FIFO) cannot hold it.
+TEST(LinuxWorkspace, AskingNeverWaitsForAFileABundleControls) {
+    TemporaryDirectory dir;
+    const std::vector<std::uint8_t> executable{'x'};
+    const auto editor =
+        BundleBuilder::application(dir / "Editor.app", "com.example.editor", executable).path();
+    addProcess(dir / "proc", 42, editor / "Contents/MacOS/Editor");
+    const auto stuck =
+        BundleBuilder::application(dir / "Stuck.app", "com.example.stuck", executable).path();
+    fs::remove(stuck / "Contents/Info.plist");
+    ASSERT_EQ(::mkfifo((stuck / "Contents/Info.plist").c_str(), 0600), 0);
+    addProcess(dir / "proc", 43, stuck / "Contents/MacOS/Stuck");
+
+    // Lets whoever reads the FIFO go on (an empty file) once the question was answered, or
+    // after a while if it was not, so that nothing hangs for good whichever thread reads it.
+    std::promise<void> answered;
+    std::thread release([fifo = stuck / "Contents/Info.plist", done = answered.get_future()] {
+        done.wait_for(std::chrono::seconds(6));
+        const int descriptor = ::open(fifo.c_str(), O_WRONLY);
+        if (descriptor >= 0) {
+            ::close(descriptor);
+        }
+    });
+    LinuxWorkspace workspace(nullptr, std::chrono::milliseconds(10), dir / "proc");
+    QElapsedTimer asked;
+    asked.start();
+    const auto running = workspace.runningApplications();
+    EXPECT_LT(asked.elapsed(), 4000);
+    answered.set_value();
+    EXPECT_TRUE(running.empty()); // the first poll is still waiting for the FIFO
+
+    // Once the file answers, the poll ends and the list is there.
+    QElapsedTimer waited;
+    waited.start();
+    std::vector<std::string> identifiers;
+    while (waited.elapsed() < 20000) {
+        identifiers = workspace.runningBundleIdentifiers();
+        if (!identifiers.empty()) {
+            break;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    release.join();
+    EXPECT_EQ(identifiers, std::vector<std::string>{"com.example.editor"});
 }
 
 TEST(LinuxWorkspace, IconsComeFromTheRendererForDirectoriesOnly) {
