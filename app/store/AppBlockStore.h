@@ -161,6 +161,8 @@ public:
     UpdateController* updateController() const { return updateController_; }
     const FilterStatus& filterStatus() const { return filterController_->status(); }
     Workspace& workspace() const { return *dependencies_.workspace; }
+    // The same, for work that may outlive the store (reads on worker threads).
+    std::shared_ptr<const Workspace> sharedWorkspace() const { return dependencies_.workspace; }
 
     QVariantList applicationsList() const;
     int applicationCount() const { return static_cast<int>(applications_.size()); }

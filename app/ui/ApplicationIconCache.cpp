@@ -3,8 +3,11 @@
 #include "app/ui/ApplicationIconProvider.h"
 
 #include <QByteArray>
+#include <QFuture>
 #include <QHashFunctions>
 #include <QMutexLocker>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace zorvane {
 namespace {
@@ -20,6 +23,18 @@ QString digest(QByteArrayView bytes) {
     return QString::number(qHash(bytes, 0x5a17), 16);
 }
 
+// Icon files may be large or never answer; they get threads of their own, never destroyed, so
+// that one that does not end holds neither the shared pool nor the exit.
+QThreadPool* iconThreads() {
+    static QThreadPool* const pool = [] {
+        auto* threads = new QThreadPool;
+        threads->setMaxThreadCount(2);
+        threads->setObjectName(QStringLiteral("dev.quillmoor.Zorvane.icons"));
+        return threads;
+    }();
+    return pool;
+}
+
 } // namespace
 
 ApplicationIconCache& ApplicationIconCache::shared() {
@@ -28,7 +43,7 @@ ApplicationIconCache& ApplicationIconCache::shared() {
 }
 
 QString ApplicationIconCache::sourceFor(const BlockedApplication& application,
-                                        const Workspace& workspace) {
+                                        std::shared_ptr<const Workspace> workspace) {
     const QString id = QString::fromStdString(application.id.string());
     // The stored icon first; one that cannot be decoded falls back to the file's icon.
     QString storedKey;
@@ -57,13 +72,27 @@ QString ApplicationIconCache::sourceFor(const BlockedApplication& application,
             return it->isNull() ? QString() : ApplicationIconProvider::applicationSource(pathKey);
         }
     }
-    QImage image;
-    if (auto png = workspace.iconForFile(application.path)) {
-        image = decode(*png);
+    if (reading_.contains(pathKey) || !workspace) {
+        return {};
     }
-    QMutexLocker lock(&mutex_);
-    images_.insert(pathKey, image);
-    return image.isNull() ? QString() : ApplicationIconProvider::applicationSource(pathKey);
+    reading_.insert(pathKey);
+    QtConcurrent::run(iconThreads(), [workspace = std::move(workspace), path = application.path] {
+        QImage image;
+        if (auto png = workspace->iconForFile(path)) {
+            image = decode(*png);
+        }
+        return image;
+    }).then(this, [this, pathKey](const QImage& image) {
+        reading_.remove(pathKey);
+        {
+            QMutexLocker lock(&mutex_);
+            images_.insert(pathKey, image);
+        }
+        if (!image.isNull()) {
+            emit iconsAdded();
+        }
+    });
+    return {};
 }
 
 QImage ApplicationIconCache::image(const QString& key) const {

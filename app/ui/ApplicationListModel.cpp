@@ -60,7 +60,10 @@ QVariantList componentMapsOf(const std::vector<ApplicationNetworkComponent>& com
 
 } // namespace
 
-ApplicationListModel::ApplicationListModel(QObject* parent) : QAbstractListModel(parent) {}
+ApplicationListModel::ApplicationListModel(QObject* parent) : QAbstractListModel(parent) {
+    connect(&ApplicationIconCache::shared(), &ApplicationIconCache::iconsAdded, this,
+            [this] { pendingRefresh_.schedule(); });
+}
 
 void ApplicationListModel::setStore(AppBlockStore* store) {
     if (!rebindStore(store_, store, *this)) {
@@ -93,7 +96,8 @@ ApplicationListModel::Row::networkComponents() const {
     return *components;
 }
 
-const QString& ApplicationListModel::Row::icon(const Workspace& workspace) const {
+const QString&
+ApplicationListModel::Row::icon(const std::shared_ptr<const Workspace>& workspace) const {
     if (!iconSource) {
         iconSource = ApplicationIconCache::shared().sourceFor(application(), workspace);
     }
@@ -107,7 +111,8 @@ const QVariantList& ApplicationListModel::Row::componentMaps() const {
     return *componentList;
 }
 
-const QVariantMap& ApplicationListModel::Row::entryMap(const Workspace& workspace) const {
+const QVariantMap&
+ApplicationListModel::Row::entryMap(const std::shared_ptr<const Workspace>& workspace) const {
     if (!entry) {
         const auto& app = application();
         QVariantMap map;
@@ -194,7 +199,7 @@ QVariant ApplicationListModel::data(const QModelIndex& index, int role) const {
     case PathRole:
         return text(row.application().path);
     case IconSourceRole:
-        return store_ ? row.icon(store_->workspace()) : QString();
+        return store_ ? row.icon(store_->sharedWorkspace()) : QString();
     case GrantStateRole:
         return row.grantState;
     case IsRunningRole:
@@ -206,7 +211,7 @@ QVariant ApplicationListModel::data(const QModelIndex& index, int role) const {
     case ComponentsRole:
         return row.componentMaps();
     case EntryRole:
-        return store_ ? row.entryMap(store_->workspace()) : QVariantMap();
+        return store_ ? row.entryMap(store_->sharedWorkspace()) : QVariantMap();
     default:
         return {};
     }
@@ -224,7 +229,7 @@ QVariantMap ApplicationListModel::get(int row) const {
     if (row < 0 || row >= count() || !store_) {
         return {};
     }
-    return rows_[static_cast<std::size_t>(row)].entryMap(store_->workspace());
+    return rows_[static_cast<std::size_t>(row)].entryMap(store_->sharedWorkspace());
 }
 
 } // namespace zorvane

@@ -87,9 +87,9 @@ private:
         const BlockedApplication& application() const { return queries->applications()[index]; }
         qint64 attempts() const;
         const std::vector<ApplicationNetworkComponent>& networkComponents() const;
-        const QString& icon(const Workspace& workspace) const;
+        const QString& icon(const std::shared_ptr<const Workspace>& workspace) const;
         const QVariantList& componentMaps() const;
-        const QVariantMap& entryMap(const Workspace& workspace) const;
+        const QVariantMap& entryMap(const std::shared_ptr<const Workspace>& workspace) const;
     };
 
     QPointer<AppBlockStore> store_;

@@ -30,7 +30,10 @@ QString text(const std::string& value) {
 
 } // namespace
 
-RecentActivityModel::RecentActivityModel(QObject* parent) : QAbstractListModel(parent) {}
+RecentActivityModel::RecentActivityModel(QObject* parent) : QAbstractListModel(parent) {
+    connect(&ApplicationIconCache::shared(), &ApplicationIconCache::iconsAdded, this,
+            [this] { pendingRefresh_.schedule(); });
+}
 
 void RecentActivityModel::setStore(AppBlockStore* store) {
     if (!rebindStore(store_, store, *this)) {
@@ -69,7 +72,7 @@ void RecentActivityModel::refresh() {
             row[QStringLiteral("applicationId")] = owner ? text(owner->id.string()) : QString();
             row[QStringLiteral("applicationName")] = owner ? text(owner->name) : QString();
             row[QStringLiteral("iconSource")] =
-                owner ? icons.sourceFor(*owner, store_->workspace()) : QString();
+                owner ? icons.sourceFor(*owner, store_->sharedWorkspace()) : QString();
             rows.push_back(std::move(row));
         }
         if (!rows.empty()) {

@@ -35,7 +35,7 @@ std::vector<std::uint8_t> png(QColor colour) {
 class IconWorkspace final : public Workspace {
 public:
     std::filesystem::path iconPath;
-    mutable int iconRequests = 0;
+    mutable std::atomic<int> iconRequests = 0;
 
     std::vector<RunningApplication> runningApplications() const override { return {}; }
     void setTerminationHandler(TerminationHandler) override {}
@@ -155,7 +155,7 @@ TEST(ViewSupportTest, OnboardingPreferenceAndInstallFolders) {
 }
 
 TEST(ApplicationIconCacheTest, StoredIconThenTheFilesIconThenNone) {
-    IconWorkspace workspace;
+    auto workspace = std::make_shared<IconWorkspace>();
     auto& cache = ApplicationIconCache::shared();
 
     auto stored = fixtures::application("Stored", "com.example.stored");
@@ -168,16 +168,20 @@ TEST(ApplicationIconCacheTest, StoredIconThenTheFilesIconThenNone) {
     const auto entries = cache.size();
     EXPECT_EQ(cache.sourceFor(stored, workspace), storedSource);
     EXPECT_EQ(cache.size(), entries);
-    EXPECT_EQ(workspace.iconRequests, 0);
+    EXPECT_EQ(workspace->iconRequests, 0);
 
     // A changed icon gets a new address, so the views do not show the old image.
     stored.iconData = png(Qt::blue);
     EXPECT_NE(cache.sourceFor(stored, workspace), storedSource);
 
-    // Undecodable data falls back to the desktop's icon for the bundle.
+    // Undecodable data falls back to the desktop's icon for the bundle, read off the main
+    // thread: no address until it is there, then a notice and the address.
     auto broken = fixtures::application("Broken", "com.example.broken");
     broken.iconData = std::vector<std::uint8_t>{'n', 'o', 't', ' ', 'p', 'n', 'g'};
-    workspace.iconPath = broken.path;
+    workspace->iconPath = broken.path;
+    QSignalSpy added(&cache, &ApplicationIconCache::iconsAdded);
+    EXPECT_TRUE(cache.sourceFor(broken, workspace).isEmpty());
+    ASSERT_TRUE(added.wait(5000));
     const QString fallback = cache.sourceFor(broken, workspace);
     ASSERT_FALSE(fallback.isEmpty());
     EXPECT_EQ(cache.image(fallback.section(QLatin1Char('/'), -1)).pixelColor(8, 8),
@@ -185,10 +189,11 @@ TEST(ApplicationIconCacheTest, StoredIconThenTheFilesIconThenNone) {
 
     // Nothing anywhere: no address, and the view draws its placeholder.
     auto bare = fixtures::application("Bare", "com.example.bare");
+    const auto known = cache.size();
     EXPECT_TRUE(cache.sourceFor(bare, workspace).isEmpty());
-    const int requests = workspace.iconRequests;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cache.size() == known + 1; }, 5000));
     EXPECT_TRUE(cache.sourceFor(bare, workspace).isEmpty());
-    EXPECT_EQ(workspace.iconRequests, requests) << "a missing icon is remembered too";
+    EXPECT_EQ(workspace->iconRequests, 2) << "a missing icon is remembered too";
 }
 
 TEST(ApplicationListModelTest, ChangesAreFoldedAndKeepTheRows) {
