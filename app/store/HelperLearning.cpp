@@ -1,5 +1,6 @@
 #include "app/store/HelperLearning.h"
 
+#include "app/store/ApplicationInspector.h"
 #include "app/store/ApplicationMatcher.h"
 
 namespace zorvane {
@@ -20,8 +21,15 @@ HelperLearning::learn(const std::vector<BlockedApplication>& applications,
         const ApplicationMatcher matcher(application);
         std::vector<CodeIdentity> helpers;
         for (const auto& record : records) {
-            if (matcher.matches(record) && record.identity.teamIdentifier &&
-                !BlockedApplication::isGenericInterpreter(record.identity.signingIdentifier)) {
+            // Learned identities go into the filter configuration like inspected ones, under
+            // the same cap.
+            const auto& identity = record.identity;
+            const bool fits =
+                identity.signingIdentifier.size() <= ApplicationInspector::maximumIdentifierSize &&
+                identity.teamIdentifier &&
+                identity.teamIdentifier->size() <= ApplicationInspector::maximumIdentifierSize;
+            if (matcher.matches(record) && fits &&
+                !BlockedApplication::isGenericInterpreter(identity.signingIdentifier)) {
                 helpers.push_back(record.identity);
             }
         }

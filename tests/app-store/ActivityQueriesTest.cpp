@@ -144,6 +144,17 @@ TEST(HelperLearning, LearnsTeamHelpersButNotInterpretersOrTeamlessCode) {
     EXPECT_EQ(rows.size(), 4u);
 }
 
+TEST(HelperLearning, LeavesOutIdentitiesTooLongForTheFilterConfiguration) {
+    auto app = application("Example", "com.example", "TEAM123456", {});
+    auto helper = observation(std::string(1025, 'h'), "TEAMHELPER", start);
+    helper.sourceApplicationIdentifier = "com.example";
+    helper.sourceApplicationTeamIdentifier = "TEAM123456";
+    auto team = helper;
+    team.signingIdentifier = "com.example.helper";
+    team.teamIdentifier = std::string(1025, 't');
+    EXPECT_FALSE(HelperLearning::learn({app}, {helper, team}));
+}
+
 TEST(HelperLearning, BringsOutdatedEntriesUpToDateEvenWithoutObservations) {
     auto outdated = application("Old", "com.old");
     outdated.auxiliaryCodeIdentities.reset();
