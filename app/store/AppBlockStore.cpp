@@ -360,8 +360,11 @@ void AppBlockStore::finishLoad(Decoded decoded) {
     }
     auto grants = TemporaryAccess::restoring(decoded.grants, now(),
                                              dependencies_.workspace->runningBundleIdentifiers());
-    const bool applicationsDiffer = kept != decoded.applications;
-    const bool grantsDiffer = grants != decoded.grants;
+    // What could not be read is written out as soon as its copy exists (saving waits for that),
+    // so that the person hears of it once and not at every start.
+    const bool applicationsDiffer =
+        kept != decoded.applications || decoded.unreadableApplications > 0;
+    const bool grantsDiffer = grants != decoded.grants || decoded.unreadableGrants > 0;
     setApplications(std::move(kept));
     setGrants(std::move(grants));
     if (applicationsDiffer) {

@@ -713,14 +713,18 @@ TEST_F(BlockListDecoding, TheEntriesThatReadAreEnforcedAndTheStoredListIsKeptAnd
         << store->alertMessage()->toStdString();
     EXPECT_TRUE(store->alertMessage()->contains(QString::fromStdString(copies[0].string())));
 
-    // Now a save may write over it; the copy stays, and the saved list is the newest good copy.
-    const auto delta = application("Delta", "com.example.delta");
-    add(delta);
+    // With the copy there, the list that was read is written back at once, so that the next
+    // start has nothing to tell; every save is also the newest good copy.
+    EXPECT_EQ(storedApplications(), (std::vector<BlockedApplication>{alpha, gamma}));
+    const auto afterLoad = storedText(*preferences, AppBlockStore::defaultsKey);
+    add(application("Delta", "com.example.delta"));
     EXPECT_EQ(names(storedApplications()), (std::vector<std::string>{"Alpha", "Delta", "Gamma"}));
+    EXPECT_EQ(keptAsStored(container, AppBlockStore::defaultsKey).size(), 1u);
     EXPECT_EQ(fileText(keptAsStored(container, AppBlockStore::defaultsKey).at(0)), original);
     const auto good = listCopies->goodCopies(AppBlockStore::defaultsKey);
-    ASSERT_EQ(good.size(), 1u);
+    ASSERT_EQ(good.size(), 2u);
     EXPECT_EQ(fileText(good[0]), storedText(*preferences, AppBlockStore::defaultsKey));
+    EXPECT_EQ(fileText(good[1]), afterLoad);
 }
 
 TEST_F(BlockListDecoding, NothingIsSavedOverTheStoredListUntilItsCopyExists) {
