@@ -97,6 +97,12 @@ struct AppBlockStore::Persistence {
         return copy;
     }
 
+    // The stored value is copied by the next write of the key, before it writes.
+    void copyBeforeWriting(const std::string& key, const std::string& storedText) {
+        std::lock_guard lock(mutex);
+        uncopied.insert_or_assign(key, storedText);
+    }
+
     // Whether the key may be written now: a stored value that waits for its copy gets it first.
     bool mayWrite(const std::string& key) {
         std::lock_guard lock(mutex);
@@ -184,8 +190,7 @@ AppBlockStore::AppBlockStore(Dependencies dependencies, QObject* parent)
     // entry that cannot be read costs only itself; the stored value that held it is copied
     // before anything can be written over it (nothing writes either list before the load ends).
     auto preferences = dependencies_.preferences;
-    Persistence* persistence = persistence_.get();
-    auto load = QtConcurrent::run([preferences, persistence] {
+    auto load = QtConcurrent::run([preferences, persistence = persistence_] {
         Decoded decoded;
         if (auto stored = SharedPreferencesState::readApplications(*preferences)) {
             decoded.applications = std::move(stored->records);
@@ -741,8 +746,7 @@ void AppBlockStore::reloadSharedState() {
         // Entries the status agent could not read either, and left in the list for us: they
         // are copied before our next save of the grants writes over them.
         if (stored->unreadableEntries > 0) {
-            std::lock_guard lock(persistence_->mutex);
-            persistence_->uncopied.insert_or_assign(temporaryAccessGrantsKey, stored->storedText);
+            persistence_->copyBeforeWriting(temporaryAccessGrantsKey, stored->storedText);
         }
         if (!stored->records.empty() || stored->unreadableEntries == 0) {
             setGrants(TemporaryAccess::pruningExpired(std::move(stored->records), now()));
