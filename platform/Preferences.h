@@ -24,6 +24,15 @@ public:
     // not be written; they stay pending and the next call tries again.
     virtual bool synchronize() = 0;
 
+    // Whether changes could not be written since the last call. Each failure to write is told
+    // once, so that whoever can tell the person does, instead of changes waiting in silence.
+    virtual bool takeSaveFailure() { return false; }
+
+    // Set in the stored domain when a stored file that could not be read was moved aside before
+    // a new one was written: the path of the copy. It stays there, for whichever process can tell
+    // the person, until that process removes it.
+    static constexpr const char* unreadableFileKeptAsKey = "preferencesUnreadableFileKeptAs";
+
     // The process-wide standard preferences of this platform.
     static std::shared_ptr<Preferences> standard();
 };

@@ -79,6 +79,7 @@ std::unique_ptr<BackgroundStatusAgentController> BackgroundStatusAgentController
     dependencies.filterController = new FilterController(FilterController::Dependencies{
         LinuxFilterManager::standard(), LinuxSystemExtensionActivator::standard(), mainBundle, {}});
     dependencies.statusItem = std::make_unique<TrayStatusItem>();
+    dependencies.listCopies = std::make_shared<StoredListCopies>(StoredListCopies::standard());
     dependencies.makeUpdateController = [running, preferences] {
         return std::make_unique<UpdateController>(UpdateController::Options{running, preferences});
     };
@@ -160,8 +161,16 @@ BackgroundStatusAgentController::Snapshot BackgroundStatusAgentController::makeS
 void BackgroundStatusAgentController::saveGrants(const std::vector<TemporaryAccessGrant>& grants,
                                                  bool notify) {
     auto& preferences = *dependencies_.preferences;
-    if (!Shared::storeGrants(preferences, grants)) {
-        return;
+    // The agent cannot tell the person about grants it cannot read, so it leaves them in the
+    // stored list for the window process, which keeps a copy and tells. A stored value that is
+    // no list at all cannot be carried along; it is written over only once a copy of it exists.
+    if (!Shared::storeGrantsKeepingUnreadable(preferences, grants)) {
+        const auto stored = Shared::readGrants(preferences);
+        if (!stored || stored->unreadableEntries == 0 || !dependencies_.listCopies ||
+            !dependencies_.listCopies->keepAsStored(grantsKey, stored->storedText) ||
+            !Shared::storeGrants(preferences, grants)) {
+            return;
+        }
     }
     preferences.synchronize();
     if (notify) {

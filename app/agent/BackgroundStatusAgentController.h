@@ -11,6 +11,7 @@
 #include "app/agent/StatusSnapshot.h"
 #include "app/filter-control/FilterRules.h"
 #include "app/store/SharedPreferencesState.h"
+#include "app/store/StoredListCopies.h"
 #include "platform/MainBundle.h"
 #include "platform/Preferences.h"
 #include "platform/StateNotifications.h"
@@ -76,6 +77,9 @@ public:
         std::chrono::milliseconds maintenanceInterval = defaultMaintenanceInterval;
         // Empty: this process's.
         std::optional<std::int32_t> processIdentifier;
+        // Where a stored grant list that is no list at all is kept before the agent writes
+        // over it; none: such a list is not written over.
+        std::shared_ptr<const StoredListCopies> listCopies;
     };
 
     explicit BackgroundStatusAgentController(Dependencies dependencies, QObject* parent = nullptr);

@@ -31,6 +31,7 @@
 #include <QVariantMap>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
+#include <map>
 #include <mutex>
 #include <utility>
 
@@ -70,7 +71,11 @@ void later(const QFuture<T>& future, QObject* context, Continuation continuation
 struct AppBlockStore::Persistence {
     std::mutex mutex;
     AppBlockStore* store = nullptr; // guarded by mutex
-    QThreadPool queue;              // last: destroyed, and so drained, first
+    std::shared_ptr<const StoredListCopies> copies;
+    // By preference key: a stored value that held entries the store could not read, while no
+    // copy of it exists yet. Nothing is written over it before there is one.
+    std::map<std::string, std::string> uncopied; // guarded by mutex
+    QThreadPool queue;                           // last: destroyed, and so drained, first
 
     Persistence() {
         queue.setMaxThreadCount(1);
@@ -78,6 +83,40 @@ struct AppBlockStore::Persistence {
     }
 
     void enqueue(std::function<void()> work) { queue.start(std::move(work)); }
+
+    // A copy of the stored value before anything is written over it: its path, or none, in
+    // which case the key is not written until a later attempt succeeds.
+    std::optional<std::filesystem::path> keepAsStored(const std::string& key,
+                                                      const std::string& storedText) {
+        std::lock_guard lock(mutex);
+        auto copy = copies ? copies->keepAsStored(key, storedText) : std::nullopt;
+        if (copy) {
+            uncopied.erase(key);
+        } else {
+            uncopied.insert_or_assign(key, storedText);
+        }
+        return copy;
+    }
+
+    // The stored value is copied by the next write of the key, before it writes.
+    void copyBeforeWriting(const std::string& key, const std::string& storedText) {
+        std::lock_guard lock(mutex);
+        uncopied.insert_or_assign(key, storedText);
+    }
+
+    // Whether the key may be written now: a stored value that waits for its copy gets it first.
+    bool mayWrite(const std::string& key) {
+        std::lock_guard lock(mutex);
+        const auto waiting = uncopied.find(key);
+        if (waiting == uncopied.end()) {
+            return true;
+        }
+        if (!copies || !copies->keepAsStored(key, waiting->second)) {
+            return false;
+        }
+        uncopied.erase(waiting);
+        return true;
+    }
 
     // Runs the work on the main thread, when the store still exists.
     void toStore(std::function<void(AppBlockStore&)> work) {
@@ -97,6 +136,7 @@ AppBlockStore::AppBlockStore(Dependencies dependencies, QObject* parent)
       updateController_(dependencies_.updateController),
       persistence_(std::make_shared<Persistence>()) {
     persistence_->store = this;
+    persistence_->copies = dependencies_.listCopies;
     filterController_->setParent(this);
     if (updateController_) {
         updateController_->setParent(this);
@@ -147,14 +187,28 @@ AppBlockStore::AppBlockStore(Dependencies dependencies, QObject* parent)
             Qt::QueuedConnection);
     }
 
-    // The load: decoding off the main thread, the rest back here.
+    // The load: decoding off the main thread, the rest back here. Entry by entry, so that one
+    // entry that cannot be read costs only itself; the stored value that held it is copied
+    // before anything can be written over it (nothing writes either list before the load ends).
     auto preferences = dependencies_.preferences;
-    auto load = QtConcurrent::run([preferences] {
+    auto load = QtConcurrent::run([preferences, persistence = persistence_] {
         Decoded decoded;
-        decoded.applications =
-            SharedPreferencesState::storedApplications(*preferences).value_or(decoded.applications);
-        decoded.grants =
-            SharedPreferencesState::storedGrants(*preferences).value_or(decoded.grants);
+        if (auto stored = SharedPreferencesState::readApplications(*preferences)) {
+            decoded.applications = std::move(stored->records);
+            decoded.unreadableApplications = stored->unreadableEntries;
+            if (stored->unreadableEntries > 0) {
+                decoded.applicationsCopy =
+                    persistence->keepAsStored(defaultsKey, stored->storedText);
+            }
+        }
+        if (auto stored = SharedPreferencesState::readGrants(*preferences)) {
+            decoded.grants = std::move(stored->records);
+            decoded.unreadableGrants = stored->unreadableEntries;
+            if (stored->unreadableEntries > 0) {
+                decoded.grantsCopy =
+                    persistence->keepAsStored(temporaryAccessGrantsKey, stored->storedText);
+            }
+        }
         return decoded;
     });
     later(std::move(load), this, [this](Decoded decoded) { finishLoad(std::move(decoded)); });
@@ -228,6 +282,7 @@ std::unique_ptr<AppBlockStore> AppBlockStore::makeStandard(EventReceiverHooks ev
         return inspector.inspect(bundle, id);
     };
     dependencies.activityLog = std::make_shared<ActivityLog>(ActivityLog::standard());
+    dependencies.listCopies = std::make_shared<StoredListCopies>(StoredListCopies::standard());
     dependencies.ownIdentifier = OwnIdentifier(mainBundle->identifier());
     dependencies.registerBackgroundStatusAgent = [mainBundle, preferences] {
         LinuxLoginAgentService service(mainBundle->url(), build_info::agentPlistName);
@@ -311,8 +366,11 @@ void AppBlockStore::finishLoad(Decoded decoded) {
     }
     auto grants = TemporaryAccess::restoring(decoded.grants, now(),
                                              dependencies_.workspace->runningBundleIdentifiers());
-    const bool applicationsDiffer = kept != decoded.applications;
-    const bool grantsDiffer = grants != decoded.grants;
+    // What could not be read is written out as soon as its copy exists (saving waits for that),
+    // so that the person hears of it once and not at every start.
+    const bool applicationsDiffer =
+        kept != decoded.applications || decoded.unreadableApplications > 0;
+    const bool grantsDiffer = grants != decoded.grants || decoded.unreadableGrants > 0;
     setApplications(std::move(kept));
     setGrants(std::move(grants));
     if (applicationsDiffer) {
@@ -328,7 +386,75 @@ void AppBlockStore::finishLoad(Decoded decoded) {
     refreshDiscoveredProcesses();
     refreshActivity();
     bringFilterInLineWithStoredWish();
+    tellWhatWasLeftOut(decoded);
+    tellPreferencesTrouble();
+    for (auto& change : std::exchange(waitingForLoad_, {})) {
+        change();
+    }
     emit loaded();
+}
+
+void AppBlockStore::whenLoaded(std::function<void()> change) {
+    if (hasLoadedApplications_) {
+        change();
+    } else {
+        waitingForLoad_.push_back(std::move(change));
+    }
+}
+
+namespace {
+
+QString leftOutMessage(std::size_t count, const char* oneEntry, const char* entries,
+                       const char* what, const std::optional<std::filesystem::path>& copy) {
+    QString message = count == 1 ? QStringLiteral("1 %1 could not be read and was left out")
+                                       .arg(QString::fromLatin1(oneEntry))
+                                 : QStringLiteral("%1 %2 could not be read and were left out")
+                                       .arg(count)
+                                       .arg(QString::fromLatin1(entries));
+    if (copy) {
+        return message +
+               QStringLiteral("; %1 as stored is kept in \"%2\".")
+                   .arg(QString::fromLatin1(what), QString::fromStdString(copy->string()));
+    }
+    return message + QStringLiteral("; Zorvane could not keep a copy of %1 as stored, so it "
+                                    "does not save over it.")
+                         .arg(QString::fromLatin1(what));
+}
+
+} // namespace
+
+void AppBlockStore::tellWhatWasLeftOut(const Decoded& decoded) {
+    if (decoded.unreadableApplications > 0) {
+        tell(leftOutMessage(decoded.unreadableApplications, "entry of the block list",
+                            "entries of the block list", "the list", decoded.applicationsCopy));
+    }
+    if (decoded.unreadableGrants > 0) {
+        tell(leftOutMessage(decoded.unreadableGrants, "temporary allowance", "temporary allowances",
+                            "the allowances list", decoded.grantsCopy));
+    }
+}
+
+void AppBlockStore::tellPreferencesTrouble() {
+    auto& preferences = *dependencies_.preferences;
+    if (auto keptAs = preferences.value(Preferences::unreadableFileKeptAsKey)) {
+        preferences.removeValue(Preferences::unreadableFileKeptAsKey);
+        const auto* path = keptAs->string();
+        tell(QStringLiteral("Zorvane's settings file could not be read. It was kept as \"%1\", "
+                            "and Zorvane went on with the settings it still knew.")
+                 .arg(path ? QString::fromStdString(*path) : QString()));
+    }
+    if (preferences.takeSaveFailure()) {
+        tell(QStringLiteral("Zorvane could not save its settings. Your changes are kept and "
+                            "saved as soon as that works again."));
+    }
+}
+
+void AppBlockStore::tell(const QString& message) {
+    if (alertMessage_ && !alertMessage_->isEmpty() && !alertMessage_->contains(message)) {
+        setAlertMessage(*alertMessage_ + QStringLiteral("\n\n") + message);
+    } else {
+        setAlertMessage(message);
+    }
 }
 
 void AppBlockStore::bringFilterInLineWithStoredWish() {
@@ -377,6 +503,9 @@ void AppBlockStore::tick() {
     refreshDiscoveredProcesses();
     refreshActivity();
     pruneExpiredTemporaryAccess();
+    if (hasLoadedApplications_) {
+        tellPreferencesTrouble();
+    }
 }
 
 // MARK: published state
@@ -491,8 +620,13 @@ void AppBlockStore::addApplication(const std::filesystem::path& bundle) {
         if (addition != addition_ || !isAddingApplication_) {
             return; // given up on already
         }
-        acceptInspected(result);
-        finishAdd();
+        whenLoaded([this, addition, result = std::move(result)] {
+            if (addition != addition_ || !isAddingApplication_) {
+                return; // given up on while the load was still running
+            }
+            acceptInspected(result);
+            finishAdd();
+        });
     });
     auto scheduler = dependencies_.scheduler ? dependencies_.scheduler : DelayScheduler::timers();
     scheduler->schedule(dependencies_.inspectionTimeLimit, this, [this, addition, bundle] {
@@ -550,6 +684,10 @@ void AppBlockStore::removeApplication(const QString& id) {
 }
 
 void AppBlockStore::removeApplication(const Uuid& id) {
+    if (!hasLoadedApplications_) {
+        whenLoaded([this, id] { removeApplication(id); });
+        return;
+    }
     auto applications = applications_;
     std::erase_if(applications,
                   [&](const BlockedApplication& application) { return application.id == id; });
@@ -650,9 +788,17 @@ void AppBlockStore::reloadSharedState() {
             << "Protection wish changed by the status agent:" << (requested ? "on" : "off");
     }
     setProtectionRequestedValue(requested);
-    if (auto grants = SharedPreferencesState::storedGrants(preferences)) {
-        setGrants(TemporaryAccess::pruningExpired(std::move(*grants), now()));
+    if (auto stored = SharedPreferencesState::readGrants(preferences)) {
+        // Entries the status agent could not read either, and left in the list for us: they
+        // are copied before our next save of the grants writes over them.
+        if (stored->unreadableEntries > 0) {
+            persistence_->copyBeforeWriting(temporaryAccessGrantsKey, stored->storedText);
+        }
+        if (!stored->records.empty() || stored->unreadableEntries == 0) {
+            setGrants(TemporaryAccess::pruningExpired(std::move(stored->records), now()));
+        }
     }
+    tellPreferencesTrouble();
     filterController_->refreshStatus();
 }
 
@@ -705,6 +851,10 @@ bool AppBlockStore::isProtectionActive() const {
 }
 
 void AppBlockStore::allowTemporarily(const BlockedApplication& application, double duration) {
+    if (!hasLoadedApplications_) {
+        whenLoaded([this, application, duration] { allowTemporarily(application, duration); });
+        return;
+    }
     if (!isProtectionActive()) {
         setAlertMessage(
             QString::fromUtf8(TemporaryAccess::protectionInactiveMessage.data(),
@@ -718,6 +868,10 @@ void AppBlockStore::allowTemporarily(const BlockedApplication& application, doub
 }
 
 void AppBlockStore::allowUntilQuit(const BlockedApplication& application) {
+    if (!hasLoadedApplications_) {
+        whenLoaded([this, application] { allowUntilQuit(application); });
+        return;
+    }
     if (!TemporaryAccess::isRunning(application.bundleIdentifier,
                                     dependencies_.workspace->runningBundleIdentifiers())) {
         setAlertMessage(text(TemporaryAccess::notRunningMessage(application)));
@@ -774,6 +928,10 @@ bool AppBlockStore::isApplicationRunning(const QString& bundleIdentifier) const 
 }
 
 void AppBlockStore::revokeTemporaryAccess(const Uuid& applicationID) {
+    if (!hasLoadedApplications_) {
+        whenLoaded([this, applicationID] { revokeTemporaryAccess(applicationID); });
+        return;
+    }
     changeGrants(TemporaryAccess::revoking(temporaryAccessGrants_, applicationID));
 }
 
@@ -918,12 +1076,23 @@ void AppBlockStore::writeProtectionRequested(bool requested) {
 void AppBlockStore::saveApplications() {
     Persistence* queue = persistence_.get();
     queue->enqueue([queue, preferences = dependencies_.preferences, applications = applications_] {
-        SharedPreferencesState::storeApplications(*preferences, applications);
+        if (!queue->mayWrite(defaultsKey)) {
+            return;
+        }
+        const auto text = SharedPreferencesState::storeApplications(*preferences, applications);
         queue->toStore([](AppBlockStore& store) { store.postMainStateChange(); });
+        // After the hop, so that the copy never delays the save. An empty list is nothing
+        // anyone would bring back, and would only push a list worth having out of the set.
+        if (queue->copies && !applications.empty()) {
+            queue->copies->keepGood(defaultsKey, text);
+        }
     });
 }
 
 void AppBlockStore::saveGrants() {
+    if (!persistence_->mayWrite(temporaryAccessGrantsKey)) {
+        return;
+    }
     // A list that cannot be encoded leaves the stored one as it was.
     if (SharedPreferencesState::storeGrants(*dependencies_.preferences, temporaryAccessGrants_)) {
         postMainStateChange();

@@ -8,6 +8,7 @@
 #include "app/store/ActivityQueries.h"
 #include "app/store/ApplicationInspector.h"
 #include "app/store/SharedPreferencesState.h"
+#include "app/store/StoredListCopies.h"
 #include "platform/Preferences.h"
 #include "platform/StateNotifications.h"
 #include "platform/Workspace.h"
@@ -115,6 +116,10 @@ public:
         // Blocking; called on background threads.
         Inspect inspect;                                // required
         std::shared_ptr<const ActivityLog> activityLog; // required
+        // Where the lists are copied: as stored when some entries could not be read, and the
+        // last good saves of the block list. None: no copies, and so a stored list with entries
+        // that could not be read is never written over.
+        std::shared_ptr<const StoredListCopies> listCopies;
         OwnIdentifier ownIdentifier{std::nullopt};
         // Registers the status agent as a login agent; empty: nothing to register.
         std::function<void()> registerBackgroundStatusAgent;
@@ -238,9 +243,15 @@ signals:
 
 private:
     struct Persistence;
+    // What the start-up load read, and what it had to leave out.
     struct Decoded {
         std::vector<BlockedApplication> applications;
         std::vector<TemporaryAccessGrant> grants;
+        std::size_t unreadableApplications = 0;
+        std::size_t unreadableGrants = 0;
+        // The copies of the stored values that held them; none when that copy failed.
+        std::optional<std::filesystem::path> applicationsCopy;
+        std::optional<std::filesystem::path> grantsCopy;
     };
 
     void readSettings();
@@ -248,6 +259,13 @@ private:
     void startReceiver();
     void tick();
     void finishLoad(Decoded decoded);
+    // Runs the change now once the start-up load has finished, else right after it, so that a
+    // change made meanwhile neither is lost to the loaded lists nor saves over them.
+    void whenLoaded(std::function<void()> change);
+    // Tells the person what the load left out, and what the preferences could not read or write.
+    void tellWhatWasLeftOut(const Decoded& decoded);
+    void tellPreferencesTrouble();
+    void tell(const QString& message);
     void bringFilterInLineWithStoredWish();
     void handleStatus();
     void acceptInspected(const ApplicationInspector::Result& result);
@@ -286,6 +304,7 @@ private:
     bool activityRefreshRunning_ = false;
     // Numbers the additions, so that the result of one that was given up is known as such.
     std::uint64_t addition_ = 0;
+    std::vector<std::function<void()>> waitingForLoad_;
 
     std::shared_ptr<Persistence> persistence_;
     QTimer timer_;

@@ -34,6 +34,9 @@ HelperLearning::learn(const std::vector<BlockedApplication>& applications,
             }
         }
         learned.push_back(application.addingAuxiliaryIdentities(helpers));
+        // Only an inspection makes an entry current: an outdated one that learned helpers still
+        // has its re-inspection ahead, also when the one started for it never finished.
+        learned.back().inspectionVersion = application.inspectionVersion;
         changed = changed || learned.back() != application;
     }
     if (!changed) {

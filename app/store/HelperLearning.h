@@ -13,9 +13,10 @@ namespace zorvane {
 // identities and is blocked from then on.
 class HelperLearning {
 public:
-    // Every application with the identities of its observations added (which also brings its
-    // entry to the current inspection version), in list order; empty when no application
-    // changed, so that the caller saves and pushes rules only when there is something new.
+    // Every application with the identities of its observations added (its auxiliary list is
+    // then present, sorted, and the legacy list gone; its inspection version stays as it was), in
+    // list order; empty when no application changed, so that the caller saves and pushes rules
+    // only when there is something new.
     static std::optional<std::vector<BlockedApplication>>
     learn(const std::vector<BlockedApplication>& applications,
           const std::vector<DiscoveredNetworkProcess>& observations);

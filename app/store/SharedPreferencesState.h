@@ -5,6 +5,7 @@
 #include "shared/OwnIdentifier.h"
 #include "shared/TemporaryAccessGrant.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,8 +29,24 @@ public:
     static std::optional<bool> storedBoolean(const Preferences& preferences,
                                              const std::string& key);
 
-    // The stored lists as written; nothing when absent or undecodable (either one counts as an
-    // empty list for readers that do not have to tell them apart).
+    // A stored list read entry by entry: one entry that cannot be read (a damaged entry, or one
+    // written by a later version in a form this one does not know) costs that entry, never the
+    // others.
+    template <typename Record> struct StoredList {
+        std::vector<Record> records; // the entries that could be read, in stored order
+        // Entries left out; a value that is no JSON list at all counts as one.
+        std::size_t unreadableEntries = 0;
+        std::string storedText; // the value as stored, for a copy of what was left out
+    };
+    // Nothing when the key is absent.
+    static std::optional<StoredList<BlockedApplication>>
+    readApplications(const Preferences& preferences);
+    static std::optional<StoredList<TemporaryAccessGrant>>
+    readGrants(const Preferences& preferences);
+
+    // The entries of the stored lists that can be read; nothing when the key is absent or none
+    // of what it holds can be read (either one counts as an empty list for readers that do not
+    // have to tell them apart).
     static std::optional<std::vector<BlockedApplication>>
     storedApplications(const Preferences& preferences);
     static std::optional<std::vector<TemporaryAccessGrant>>
@@ -47,8 +64,15 @@ public:
     // encoded. Pending until the preferences are synchronised.
     static bool storeGrants(Preferences& preferences,
                             const std::vector<TemporaryAccessGrant>& grants);
-    static void storeApplications(Preferences& preferences,
-                                  const std::vector<BlockedApplication>& applications);
+    // The same, followed by the stored entries that cannot be read, as they were: for a writer
+    // that has no way to tell the person about them (the status agent), so that they stay until
+    // the window process keeps a copy and tells. The stored value being no JSON list at all,
+    // there is nothing to carry over: false, with nothing stored.
+    static bool storeGrantsKeepingUnreadable(Preferences& preferences,
+                                             const std::vector<TemporaryAccessGrant>& grants);
+    // Stores the list as JSON and gives the text stored.
+    static std::string storeApplications(Preferences& preferences,
+                                         const std::vector<BlockedApplication>& applications);
 };
 
 } // namespace zorvane

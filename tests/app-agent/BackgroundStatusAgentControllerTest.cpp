@@ -13,11 +13,15 @@
 #include "tests/app-update/FakeNotificationCenter.h"
 #include "tests/app-update/LocalHttpServer.h"
 #include "tests/qt-support/MemoryPreferences.h"
+#include "tests/support/TemporaryDirectory.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QTest>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <nlohmann/json.hpp>
 
 namespace zorvane {
 namespace {
@@ -75,6 +79,7 @@ protected:
     std::function<std::unique_ptr<UpdateController>()> makeUpdateController;
     UpdateNotificationController* updateNotifications = nullptr;
     std::chrono::milliseconds refreshInterval = Agent::defaultRefreshInterval;
+    std::shared_ptr<const StoredListCopies> listCopies;
     std::unique_ptr<Agent> agent;
 
     std::vector<BlockedApplication> apps{application("Editor", "com.example.editor"),
@@ -124,6 +129,7 @@ protected:
         dependencies.clock = clock;
         dependencies.refreshInterval = refreshInterval;
         dependencies.processIdentifier = 200;
+        dependencies.listCopies = listCopies;
         agent = std::make_unique<Agent>(std::move(dependencies));
         agent->start();
         testing::settle();
@@ -221,6 +227,43 @@ TEST_F(AgentTest, PausingAllStoresOneTimedGrantPerApplicationAndBlockingOneAgain
     choose(StatusMenuAction::resumeAllBlocking);
     EXPECT_TRUE(storedGrants().empty());
     EXPECT_EQ(item->toolTip, "Zorvane: Protection On");
+}
+
+// The agent cannot tell the person about grants it cannot read, so its writes leave them for the
+// window process, which can; what it cannot carry along it keeps a copy of first.
+TEST_F(AgentTest, GrantsItCannotReadAreCarriedAlongOrKeptBeforeTheyAreWrittenOver) {
+    storeApplications(apps);
+    auto json = nlohmann::json::parse(
+        *RecordJson::encodeTemporaryAccessGrants({grantFor(apps[0], 3600, Mode::timed)}));
+    auto later = json[0];
+    later["mode"] = "untilSleep";
+    json.push_back(later);
+    preferences->setValue(Agent::grantsKey, dataValue(json.dump()));
+    requestProtection(true);
+    enableFilter();
+    TemporaryDirectory container;
+    listCopies = std::make_shared<StoredListCopies>(container.path());
+    startAgent();
+
+    choose(StatusMenuAction::pauseAllForFiveMinutes);
+    auto stored = SharedPreferencesState::readGrants(*preferences);
+    EXPECT_EQ(stored->records.size(), 3u);
+    EXPECT_EQ(stored->unreadableEntries, 1u);
+    EXPECT_EQ(nlohmann::json::parse(stored->storedText).back(), later);
+
+    preferences->setValue(Agent::grantsKey, dataValue("no list"));
+    choose(StatusMenuAction::resumeAllBlocking);
+    stored = SharedPreferencesState::readGrants(*preferences);
+    EXPECT_EQ(stored->storedText, "[]");
+    int copies = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(container.path())) {
+        if (entry.is_regular_file()) {
+            std::ifstream in(entry.path());
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "no list");
+            ++copies;
+        }
+    }
+    EXPECT_EQ(copies, 1);
 }
 
 TEST_F(AgentTest, ActionsThatNeedActiveProtectionDoNothingWithoutIt) {

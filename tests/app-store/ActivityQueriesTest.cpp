@@ -155,7 +155,7 @@ TEST(HelperLearning, LeavesOutIdentitiesTooLongForTheFilterConfiguration) {
     EXPECT_FALSE(HelperLearning::learn({app}, {helper, team}));
 }
 
-TEST(HelperLearning, BringsOutdatedEntriesUpToDateEvenWithoutObservations) {
+TEST(HelperLearning, GivesOutdatedEntriesTheirListButLeavesThemToReinspection) {
     auto outdated = application("Old", "com.old");
     outdated.auxiliaryCodeIdentities.reset();
     outdated.inspectionVersion = 4;
@@ -165,9 +165,15 @@ TEST(HelperLearning, BringsOutdatedEntriesUpToDateEvenWithoutObservations) {
     const auto learned = HelperLearning::learn({outdated, current}, {});
     ASSERT_TRUE(learned);
     EXPECT_EQ((*learned)[0].auxiliaryCodeIdentities, std::vector<CodeIdentity>{});
-    EXPECT_EQ((*learned)[0].inspectionVersion, 5);
     EXPECT_FALSE((*learned)[0].auxiliarySigningIdentifiers);
     EXPECT_EQ((*learned)[1], current);
+    // Only an inspection makes an entry current: one whose re-inspection never finished (the
+    // application quit first) is still outdated at the next start, and inspected then.
+    EXPECT_EQ((*learned)[0].inspectionVersion, 4);
+    EXPECT_FALSE(HelperLearning::learn(*learned, {}));
+    auto unversioned = outdated;
+    unversioned.inspectionVersion.reset();
+    EXPECT_EQ(HelperLearning::learn({unversioned}, {}).value()[0].inspectionVersion, std::nullopt);
 }
 
 } // namespace

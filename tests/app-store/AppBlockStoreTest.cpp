@@ -3,6 +3,7 @@
 #include "StoreFakes.h"
 #include "StoreFixtures.h"
 #include "app/agent/StateNotificationNames.h"
+#include "app/store/StoredListCopies.h"
 #include "app/update/UpdateController.h"
 #include "platform/linux/PlistPreferences.h"
 #include "shared/RecordJson.h"
@@ -14,11 +15,16 @@
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QSignalSpy>
+#include <QThreadPool>
 #include <QtTest/QTest>
 #include <atomic>
 #include <future>
+#include <condition_variable>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 namespace zorvane {
@@ -74,6 +80,7 @@ protected:
     // Inspection results by bundle path.
     std::map<std::string, ApplicationInspector::Result> inspections;
     std::mutex inspectionMutex;
+    std::atomic<int> inspectionsRun{0};
     AppBlockStore::EventReceiverHooks receiverHooks;
     std::optional<UpdateController::Options> updateOptions; // none: no update controller
     std::chrono::milliseconds tickInterval{5000};
@@ -83,6 +90,8 @@ protected:
     std::string gatedPath;
     std::shared_future<void> gate;
     std::atomic<int> finishedInspections = 0;
+    std::shared_ptr<const StoredListCopies> listCopies =
+        std::make_shared<StoredListCopies>(container.path());
     std::unique_ptr<AppBlockStore> store;
 
     void storeApplications(const std::vector<BlockedApplication>& applications) {
@@ -100,6 +109,13 @@ protected:
     }
 
     void startStore() {
+        buildStore();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return store->hasLoadedApplications(); }, 5000));
+        testing::settle();
+    }
+
+    // The store, its start-up load still running.
+    void buildStore() {
         AppBlockStore::Dependencies dependencies;
         dependencies.preferences = preferences;
         dependencies.notifications = notifications;
@@ -129,6 +145,7 @@ protected:
                 ~Finished() { ++count; }
             } finished{finishedInspections};
             std::lock_guard lock(inspectionMutex);
+            ++inspectionsRun;
             auto it = inspections.find(path.string());
             if (it == inspections.end()) {
                 return ApplicationInspector::Result(ApplicationInspectionError::notAnApplication);
@@ -141,9 +158,8 @@ protected:
         };
         dependencies.activityLog = std::make_shared<ActivityLog>(container.path(), clock);
         dependencies.ownIdentifier = OwnIdentifier(std::string("dev.quillmoor.Zorvane"));
+        dependencies.listCopies = listCopies;
         store = std::make_unique<AppBlockStore>(std::move(dependencies));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return store->hasLoadedApplications(); }, 5000));
-        testing::settle();
     }
 
     void add(const BlockedApplication& app) {
@@ -702,6 +718,231 @@ TEST(AppBlockStorePreferencesTest, PreviousListStaysReadableWhileSaving) {
     done = true;
     reader.join();
     EXPECT_EQ(torn.load(), 0);
+}
+
+// MARK: the stored lists, read entry by entry
+
+std::string fileText(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> names(const std::vector<BlockedApplication>& applications) {
+    std::vector<std::string> out;
+    for (const auto& application : applications) {
+        out.push_back(application.name);
+    }
+    return out;
+}
+
+// The dated copies of a key's stored value in the container.
+std::vector<std::filesystem::path> keptAsStored(const TemporaryDirectory& container,
+                                                const std::string& key) {
+    std::vector<std::filesystem::path> copies;
+    const auto directory = container / "Library/Application Support/Zorvane";
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+        if (entry.path().filename().string().rfind(key + ".as-stored-", 0) == 0) {
+            copies.push_back(entry.path());
+        }
+    }
+    return copies;
+}
+
+class BlockListDecoding : public StoreTest {
+protected:
+    BlockedApplication alpha = application("Alpha", "com.example.alpha");
+    BlockedApplication beta = application("Beta", "com.example.beta");
+    BlockedApplication gamma = application("Gamma", "com.example.gamma");
+    std::string original;
+
+    // Alpha, Beta and Gamma, Beta's entry damaged; protection on and the filter enabled.
+    void storeDamagedList() {
+        auto json =
+            nlohmann::json::parse(RecordJson::encodeBlockedApplications({alpha, beta, gamma}));
+        json[1]["inspectionVersion"] = "five";
+        original = json.dump();
+        preferences->setValue(AppBlockStore::defaultsKey, dataValue(original));
+        preferences->setValue(AppBlockStore::protectionRequestedKey, PlistValue(true));
+        enableFilter();
+    }
+};
+
+TEST_F(BlockListDecoding, TheEntriesThatReadAreEnforcedAndTheStoredListIsKeptAndTold) {
+    storeDamagedList();
+    startStore();
+    EXPECT_EQ(store->applications(), (std::vector<BlockedApplication>{alpha, gamma}));
+    EXPECT_EQ(store->ruleSet().blockedCodeIdentityKeys,
+              (std::vector<std::string>{alpha.primaryCodeIdentity().key(),
+                                        gamma.primaryCodeIdentity().key()}));
+    const auto copies = keptAsStored(container, AppBlockStore::defaultsKey);
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(fileText(copies[0]), original);
+    ASSERT_TRUE(store->alertMessage());
+    EXPECT_TRUE(store->alertMessage()->startsWith(
+        "1 entry of the block list could not be read and was left out"))
+        << store->alertMessage()->toStdString();
+    EXPECT_TRUE(store->alertMessage()->contains(QString::fromStdString(copies[0].string())));
+
+    // With the copy there, the list that was read is written back at once, so that the next
+    // start has nothing to tell; every save is also the newest good copy.
+    EXPECT_EQ(storedApplications(), (std::vector<BlockedApplication>{alpha, gamma}));
+    const auto afterLoad = storedText(*preferences, AppBlockStore::defaultsKey);
+    add(application("Delta", "com.example.delta"));
+    EXPECT_EQ(names(storedApplications()), (std::vector<std::string>{"Alpha", "Delta", "Gamma"}));
+    EXPECT_EQ(keptAsStored(container, AppBlockStore::defaultsKey).size(), 1u);
+    EXPECT_EQ(fileText(keptAsStored(container, AppBlockStore::defaultsKey).at(0)), original);
+    const auto good = listCopies->goodCopies(AppBlockStore::defaultsKey);
+    ASSERT_EQ(good.size(), 2u);
+    EXPECT_EQ(fileText(good[0]), storedText(*preferences, AppBlockStore::defaultsKey));
+    EXPECT_EQ(fileText(good[1]), afterLoad);
+}
+
+TEST_F(BlockListDecoding, NothingIsSavedOverTheStoredListUntilItsCopyExists) {
+    storeDamagedList();
+    // The container cannot be made: a file is where its directory would be.
+    const auto blocked = container / "blocked";
+    std::ofstream(blocked) << "not a directory";
+    listCopies = std::make_shared<StoredListCopies>(blocked);
+    startStore();
+    ASSERT_TRUE(store->alertMessage());
+    EXPECT_TRUE(store->alertMessage()->contains("could not keep a copy"));
+
+    add(application("Delta", "com.example.delta"));
+    EXPECT_EQ(store->applications().size(), 3u);
+    EXPECT_EQ(storedText(*preferences, AppBlockStore::defaultsKey), original);
+
+    // Once a copy can be made, the next save makes it first.
+    std::filesystem::remove(blocked);
+    store->removeApplication(alpha.id);
+    store->waitForPersistence();
+    const std::filesystem::path copyDirectory = blocked / "Library/Application Support/Zorvane";
+    ASSERT_TRUE(std::filesystem::is_directory(copyDirectory));
+    int copies = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(copyDirectory)) {
+        if (entry.path().filename().string().find(".as-stored-") != std::string::npos) {
+            EXPECT_EQ(fileText(entry.path()), original);
+            ++copies;
+        }
+    }
+    EXPECT_EQ(copies, 1);
+    EXPECT_EQ(storedApplications().size(), 2u);
+}
+
+class GrantsDecoding : public StoreTest {};
+
+TEST_F(GrantsDecoding, AnUnreadableGrantIsLeftOutKeptAsStoredAndTold) {
+    clock->set(at(0));
+    const auto alpha = application("Alpha", "com.example.alpha");
+    storeApplications({alpha});
+    auto json = nlohmann::json::parse(*RecordJson::encodeTemporaryAccessGrants(
+        {grantFor(alpha, at(600), TemporaryAccessGrant::Mode::timed)}));
+    auto later = json[0];
+    later["mode"] = "untilSleep";
+    json.push_back(later);
+    const std::string original = json.dump();
+    preferences->setValue(AppBlockStore::temporaryAccessGrantsKey, dataValue(original));
+    startStore();
+
+    ASSERT_EQ(store->temporaryAccessGrants().size(), 1u);
+    EXPECT_EQ(store->temporaryAccessGrants()[0].expiresAt, at(600));
+    const auto copies = keptAsStored(container, AppBlockStore::temporaryAccessGrantsKey);
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(fileText(copies[0]), original);
+    ASSERT_TRUE(store->alertMessage());
+    EXPECT_TRUE(store->alertMessage()->startsWith(
+        "1 temporary allowance could not be read and was left out"));
+}
+
+TEST_F(StoreTest, TroubleWithThePreferencesFileIsToldOnce) {
+    auto memory = std::static_pointer_cast<testing::MemoryPreferences>(preferences);
+    memory->setValue(Preferences::unreadableFileKeptAsKey,
+                     PlistValue(std::string("/config/prefs.unreadable-1.plist")));
+    startStore();
+    ASSERT_TRUE(store->alertMessage());
+    EXPECT_TRUE(store->alertMessage()->contains("\"/config/prefs.unreadable-1.plist\""));
+    EXPECT_FALSE(preferences->value(Preferences::unreadableFileKeptAsKey));
+
+    store->setAlertMessage(std::nullopt);
+    memory->saveFailure = true;
+    store->reloadSharedState();
+    ASSERT_TRUE(store->alertMessage());
+    EXPECT_TRUE(store->alertMessage()->startsWith("Zorvane could not save its settings."));
+    store->setAlertMessage(std::nullopt);
+    store->reloadSharedState();
+    EXPECT_FALSE(store->alertMessage());
+}
+
+// MARK: changes made while the start-up load runs
+
+// Preferences whose block list cannot be read off the main thread until the test opens them:
+// the start-up load waits there, while the main thread goes on.
+class GatedPreferences final : public Preferences {
+public:
+    explicit GatedPreferences(std::shared_ptr<Preferences> inner) : inner_(std::move(inner)) {}
+    std::optional<PlistValue> value(const std::string& key) const override {
+        if (key == AppBlockStore::defaultsKey && std::this_thread::get_id() != main_) {
+            std::unique_lock lock(mutex_);
+            opened_.wait(lock, [&] { return open_; });
+        }
+        return inner_->value(key);
+    }
+    void setValue(const std::string& key, PlistValue value) override {
+        inner_->setValue(key, std::move(value));
+    }
+    void removeValue(const std::string& key) override { inner_->removeValue(key); }
+    bool synchronize() override { return inner_->synchronize(); }
+    void open() {
+        {
+            std::lock_guard lock(mutex_);
+            open_ = true;
+        }
+        opened_.notify_all();
+    }
+
+private:
+    std::shared_ptr<Preferences> inner_;
+    const std::thread::id main_ = std::this_thread::get_id();
+    mutable std::mutex mutex_;
+    mutable std::condition_variable opened_;
+    bool open_ = false;
+};
+
+class StartupLoadRaces : public StoreTest {
+protected:
+    std::shared_ptr<Preferences> stored = preferences;
+    std::shared_ptr<GatedPreferences> gate = std::make_shared<GatedPreferences>(stored);
+    void TearDown() override { gate->open(); }
+};
+
+TEST_F(StartupLoadRaces, AnAddAndARemoveBeforeTheLoadEndsKeepTheStoredList) {
+    const auto alpha = application("Alpha", "com.example.alpha");
+    const auto beta = application("Beta", "com.example.beta");
+    const auto gamma = application("Gamma", "com.example.gamma");
+    storeApplications({alpha, beta});
+    inspections.insert_or_assign(gamma.path, gamma);
+    preferences = gate;
+    buildStore();
+
+    store->addApplication(std::filesystem::path(gamma.path));
+    store->removeApplication(beta.id);
+    // The inspection has finished and its result reached the main thread; the load has not.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return inspectionsRun == 1 && QThreadPool::globalInstance()->activeThreadCount() == 1;
+        },
+        5000));
+    testing::settle();
+    EXPECT_FALSE(store->hasLoadedApplications());
+    store->waitForPersistence();
+    EXPECT_EQ(
+        RecordJson::decodeBlockedApplications(storedText(*stored, AppBlockStore::defaultsKey)),
+        (std::vector<BlockedApplication>{alpha, beta}));
+
+    gate->open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !store->isAddingApplication(); }, 5000));
+    EXPECT_EQ(names(store->applications()), (std::vector<std::string>{"Alpha", "Gamma"}));
+    EXPECT_EQ(names(storedApplications()), (std::vector<std::string>{"Alpha", "Gamma"}));
 }
 
 } // namespace

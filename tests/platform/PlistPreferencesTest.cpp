@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <thread>
 #include <unistd.h>
 
@@ -81,16 +82,63 @@ TEST_F(PlistPreferencesTest, TheLaterWriterOfEachKeyWinsAndOtherKeysSurvive) {
     EXPECT_EQ(agent.value("protectionRequested"), PlistValue(false));
 }
 
-TEST_F(PlistPreferencesTest, GarbageAndNonDictionaryFilesReadAsEmptyAndAreReplacedOnSave) {
+// The copies an unreadable file was moved to, beside it.
+std::vector<fs::path> keptAside(const fs::path& file) {
+    std::vector<fs::path> copies;
+    for (const auto& entry : fs::directory_iterator(file.parent_path())) {
+        if (entry.path().filename().string().find(".unreadable-") != std::string::npos) {
+            copies.push_back(entry.path());
+        }
+    }
+    return copies;
+}
+
+std::string contentOf(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST_F(PlistPreferencesTest, AnUnreadableFileIsKeptAsideAndReplacedByWhatIsKnown) {
     for (const std::string& content : {std::string("not a property list \x01\x02", 23),
                                        PlistCodec::toXml(PlistArray{"a"}), std::string()}) {
+        fs::remove_all(file_.parent_path());
         writeFile(file_, content);
         PlistPreferences preferences(file_);
         EXPECT_FALSE(preferences.value("a").has_value());
+        // Moved aside at once, whole, and named in the new file for whoever can tell the person.
+        const auto copies = keptAside(file_);
+        ASSERT_EQ(copies.size(), 1u);
+        EXPECT_EQ(contentOf(copies[0]), content);
+        EXPECT_EQ(preferences.value(Preferences::unreadableFileKeptAsKey),
+                  PlistValue(copies[0].string()));
         preferences.setValue("key", "value");
         ASSERT_TRUE(preferences.synchronize());
-        EXPECT_EQ(PlistCodec::readFile(file_), PlistValue(PlistDictionary{{"key", "value"}}));
+        EXPECT_EQ(PlistPreferences(file_).value("key"), PlistValue("value"));
     }
+}
+
+TEST_F(PlistPreferencesTest, AFileThatStopsParsingNeverShrinksTheSettings) {
+    PlistPreferences agent(file_);
+    agent.setValue("blockedApplications", PlistData{'[', ']'});
+    agent.setValue("statusBarIconEnabled", false);
+    ASSERT_TRUE(agent.synchronize());
+    PlistPreferences main(file_);
+
+    // Damaged between two reads: nobody's view empties, and nothing is written over it.
+    writeFile(file_, "<?xml version=\"1.0\"?><plist><dict><key>blocked");
+    ASSERT_TRUE(agent.synchronize());
+    EXPECT_EQ(agent.value("statusBarIconEnabled"), PlistValue(false));
+    const auto copies = keptAside(file_);
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(contentOf(copies[0]), "<?xml version=\"1.0\"?><plist><dict><key>blocked");
+
+    // The new file holds what the agent knew, so the other process loses nothing either.
+    main.setValue("protectionRequested", true);
+    ASSERT_TRUE(main.synchronize());
+    EXPECT_EQ(main.value("blockedApplications"), PlistValue(PlistData{'[', ']'}));
+    EXPECT_EQ(main.value("statusBarIconEnabled"), PlistValue(false));
+    EXPECT_EQ(main.value(Preferences::unreadableFileKeptAsKey), PlistValue(copies[0].string()));
+    EXPECT_EQ(keptAside(file_).size(), 1u);
 }
 
 TEST_F(PlistPreferencesTest, AFailedSaveKeepsTheOldFileAndTheChangesPending) {
@@ -106,12 +154,17 @@ TEST_F(PlistPreferencesTest, AFailedSaveKeepsTheOldFileAndTheChangesPending) {
     preferences.setValue("later", std::int64_t{2});
     EXPECT_FALSE(preferences.synchronize());
     EXPECT_EQ(preferences.value("later"), PlistValue(std::int64_t{2}));
+    // Told once, not at every attempt that fails the same way.
+    EXPECT_TRUE(preferences.takeSaveFailure());
+    EXPECT_FALSE(preferences.synchronize());
+    EXPECT_FALSE(preferences.takeSaveFailure());
 
     fs::remove(file_.parent_path());
     fs::rename(moved, file_.parent_path());
     EXPECT_EQ(PlistPreferences(file_).value("kept"), PlistValue(std::int64_t{1}));
     ASSERT_TRUE(preferences.synchronize());
     EXPECT_EQ(PlistPreferences(file_).value("later"), PlistValue(std::int64_t{2}));
+    EXPECT_FALSE(preferences.takeSaveFailure());
 }
 
 TEST_F(PlistPreferencesTest, PendingChangesAreWrittenWhenThePreferencesGoAway) {

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <mutex>
+#include <utility>
 
 namespace zorvane::testing {
 
@@ -36,12 +37,19 @@ public:
         return true;
     }
 
+    bool takeSaveFailure() override {
+        std::lock_guard lock(mutex_);
+        return std::exchange(saveFailure, false);
+    }
+
     PlistDictionary snapshot() const {
         std::lock_guard lock(mutex_);
         return values_;
     }
 
     int synchronizeCount = 0;
+    // Told by the next takeSaveFailure().
+    bool saveFailure = false;
     std::function<void()> onSynchronize;
 
 private:
