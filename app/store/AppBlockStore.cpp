@@ -608,7 +608,13 @@ void AppBlockStore::reloadSharedState() {
     }
     setProtectionRequestedValue(requested);
     if (auto grants = SharedPreferencesState::storedGrants(preferences)) {
-        setGrants(TemporaryAccess::pruningExpired(std::move(*grants), now()));
+        auto kept = TemporaryAccess::pruningExpired(std::move(*grants), now());
+        if (kept != temporaryAccessGrants_) {
+            setGrants(std::move(kept));
+            // The agent saved its own rules; ours must not bring a revoked allowance back
+            // with the next save.
+            filterController_->applyRulesToStoredConfiguration(ruleSet());
+        }
     }
     filterController_->refreshStatus();
 }
@@ -757,7 +763,9 @@ void AppBlockStore::changeGrants(std::vector<TemporaryAccessGrant> grants) {
     }
     setGrants(std::move(grants));
     saveGrants();
-    synchronizeFilter();
+    // An allowance taken away must leave the stored configuration now, whatever the filter's
+    // status: one saved while an activation waits would otherwise keep honouring it.
+    filterController_->applyRulesToStoredConfiguration(ruleSet());
 }
 
 // MARK: activity
