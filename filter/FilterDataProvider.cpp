@@ -50,7 +50,8 @@ FilterDataProvider::FilterDataProvider(Dependencies dependencies)
             FilterActivityRecorder::Dependencies{
                 .eventChannelPort = [this] { return configuredEventChannelPort(); },
                 .eventChannelToken = [this] { return configuredEventChannelToken(); },
-                .clock = dependencies_.clock},
+                .clock = dependencies_.clock,
+                .monotonicClock = dependencies_.monotonicClock},
             dependencies_.activityTiming);
     }
 }

@@ -608,7 +608,8 @@ void AppBlockStore::reloadSharedState() {
     }
     setProtectionRequestedValue(requested);
     if (auto grants = SharedPreferencesState::storedGrants(preferences)) {
-        auto kept = TemporaryAccess::pruningExpired(std::move(*grants), now());
+        auto kept = TemporaryAccess::pruningExpired(
+            TemporaryAccess::cappingToLifetime(std::move(*grants), now()), now());
         if (kept != temporaryAccessGrants_) {
             setGrants(std::move(kept));
             // The agent saved its own rules; ours must not bring a revoked allowance back
