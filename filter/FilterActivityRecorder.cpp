@@ -122,7 +122,8 @@ public:
           observationPersistenceInterval(intervals.observationPersistenceInterval.count()),
           eventChannel(queue, {.port = std::move(dependencies.eventChannelPort),
                                .token = std::move(dependencies.eventChannelToken),
-                               .sendTimeout = steadyDuration(intervals.sendTimeout)}) {}
+                               .sendTimeout = steadyDuration(intervals.sendTimeout),
+                               .receiverCheck = std::move(dependencies.receiverCheck)}) {}
 
     void recordObservation(const ProcessIdentity& process,
                            const ProcessIdentity* sourceApplication) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filter/EventReceiverCheck.h"
 #include "filter/FilterActivitySink.h"
 #include "shared/Clock.h"
 #include "shared/DiscoveredNetworkProcess.h"
@@ -59,6 +60,8 @@ public:
         std::shared_ptr<const Clock> clock = Clock::system();
         // The observations' quiet time.
         std::shared_ptr<const MonotonicClock> monotonicClock = MonotonicClock::steady();
+        // Who may receive; nothing checked by default.
+        EventReceiverCheck receiverCheck;
     };
 
     explicit FilterActivityRecorder(Dependencies dependencies);

@@ -51,7 +51,8 @@ FilterDataProvider::FilterDataProvider(Dependencies dependencies)
                 .eventChannelPort = [this] { return configuredEventChannelPort(); },
                 .eventChannelToken = [this] { return configuredEventChannelToken(); },
                 .clock = dependencies_.clock,
-                .monotonicClock = dependencies_.monotonicClock},
+                .monotonicClock = dependencies_.monotonicClock,
+                .receiverCheck = dependencies_.receiverCheck},
             dependencies_.activityTiming);
     }
 }

@@ -49,6 +49,8 @@ public:
         std::shared_ptr<FilterActivitySink> activitySink;
         // Only for the provider's own recorder; the real intervals unless a test shortens them.
         FilterActivityRecorder::Timing activityTiming;
+        // Only for the provider's own recorder: whose receiver may have the token.
+        EventReceiverCheck receiverCheck;
     };
 
     // Keys of the vendor dictionary.
