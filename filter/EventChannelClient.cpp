@@ -15,7 +15,8 @@
 namespace zorvane {
 
 EventChannelClient::EventChannelClient(ObservationQueue& queue, Configuration configuration)
-    : queue_(queue), configuration_(std::move(configuration)) {}
+    : queue_(queue), configuration_(std::move(configuration)),
+      receiverCheck_(std::make_shared<const EventReceiverCheck>(configuration_.receiverCheck)) {}
 
 void EventChannelClient::sendEnvelope(std::vector<NetworkActivityEvent> activityEvents,
                                       std::vector<DiscoveredNetworkProcess> observations,
@@ -76,24 +77,26 @@ void EventChannelClient::sendEnvelope(std::vector<NetworkActivityEvent> activity
         });
 
     const asio::ip::tcp::endpoint endpoint(asio::ip::address_v4::loopback(), *port);
-    queue_.post([gate, connection, timeout, frame, endpoint] {
+    queue_.post([gate, connection, timeout, frame, endpoint, check = receiverCheck_] {
         timeout->async_wait([gate](const std::error_code& error) {
             if (!error) {
                 gate->finish(false);
             }
         });
-        connection->async_connect(
-            endpoint, [gate, connection, frame](const std::error_code& error) {
-                if (error) {
-                    gate->finish(false);
-                    return;
-                }
-                asio::async_write(
-                    *connection, asio::buffer(*frame),
-                    [gate, frame](const std::error_code& writeError, std::size_t written) {
-                        gate->finish(!writeError && written == frame->size());
-                    });
-            });
+        connection->async_connect(endpoint, [gate, connection, frame, check,
+                                             port = endpoint.port()](const std::error_code& error) {
+            // Asked once connected: the socket that accepted this connection listens at the
+            // port now, so only a listener changing hands within this moment could slip by.
+            if (error || !check->accepts(port)) {
+                gate->finish(false);
+                return;
+            }
+            asio::async_write(
+                *connection, asio::buffer(*frame),
+                [gate, frame](const std::error_code& writeError, std::size_t written) {
+                    gate->finish(!writeError && written == frame->size());
+                });
+        });
     });
 }
 

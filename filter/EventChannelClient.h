@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filter/EventReceiverCheck.h"
 #include "filter/ObservationQueue.h"
 #include "shared/DiscoveredNetworkProcess.h"
 #include "shared/NetworkActivityEvent.h"
@@ -40,6 +41,7 @@ public:
         std::function<std::optional<std::string>()> token;
         // A send that has not written its whole frame by then fails.
         std::chrono::steady_clock::duration sendTimeout = defaultSendTimeout;
+        EventReceiverCheck receiverCheck;
     };
 
     // queue must outlive the client and every send it started (ObservationQueue's stop
@@ -52,8 +54,9 @@ public:
     // Sends one envelope. The completion runs exactly once: synchronously on the calling thread
     // when the send fails before a connection exists (no token, no port, an encoding failure,
     // JSON longer than FrameCodec::maximumEnvelopeSize), otherwise on the queue when the frame
-    // was written, the connection failed or was cancelled, or the time-out passed, whichever
-    // comes first. Callable from any thread.
+    // was written, the connection failed, was cancelled or led to a receiver that fails the
+    // receiver check (nothing is written then), or the time-out passed, whichever comes first.
+    // Callable from any thread.
     void sendEnvelope(std::vector<NetworkActivityEvent> activityEvents,
                       std::vector<DiscoveredNetworkProcess> observations, Completion completion);
 
@@ -73,6 +76,8 @@ private:
 
     ObservationQueue& queue_;
     const Configuration configuration_;
+    // Shared with the sends, which may outlive the client.
+    const std::shared_ptr<const EventReceiverCheck> receiverCheck_;
     const std::shared_ptr<InFlight> inFlight_ = std::make_shared<InFlight>();
 };
 

@@ -116,29 +116,33 @@ public:
     State(ObservationQueue& queue, Dependencies dependencies, Timing intervals)
         : observationQueue(queue),
           clock(dependencies.clock ? std::move(dependencies.clock) : Clock::system()),
+          monotonicClock(dependencies.monotonicClock ? std::move(dependencies.monotonicClock)
+                                                     : MonotonicClock::steady()),
           timing(intervals),
           observationPersistenceInterval(intervals.observationPersistenceInterval.count()),
           eventChannel(queue, {.port = std::move(dependencies.eventChannelPort),
                                .token = std::move(dependencies.eventChannelToken),
-                               .sendTimeout = steadyDuration(intervals.sendTimeout)}) {}
+                               .sendTimeout = steadyDuration(intervals.sendTimeout),
+                               .receiverCheck = std::move(dependencies.receiverCheck)}) {}
 
     void recordObservation(const ProcessIdentity& process,
                            const ProcessIdentity* sourceApplication) {
         const Date now = clock->now();
+        const double elapsed = monotonicClock->elapsedSeconds();
         DiscoveredNetworkProcess observation = makeObservation(process, sourceApplication, now);
         std::string id = observation.id();
         {
             std::lock_guard lock(observationLock);
             const auto found = lastPersistedObservation.find(id);
             if (found != lastPersistedObservation.end()) {
-                // A clock set back gives a negative difference, which is inside the quiet time
-                // too.
-                if (now.secondsSince(found->second) < observationPersistenceInterval) {
+                // On the wall clock, one set back by hours would silence every process seen
+                // before until it caught up again.
+                if (elapsed - found->second < observationPersistenceInterval) {
                     return;
                 }
-                found->second = now;
+                found->second = elapsed;
             } else {
-                lastPersistedObservation.emplace(std::move(id), now);
+                lastPersistedObservation.emplace(std::move(id), elapsed);
             }
         }
         observationQueue.post([weak = weak_from_this(), observation = std::move(observation)] {
@@ -274,12 +278,14 @@ public:
 
     ObservationQueue& observationQueue;
     const std::shared_ptr<const Clock> clock;
+    const std::shared_ptr<const MonotonicClock> monotonicClock;
     const Timing timing;
     const double observationPersistenceInterval;
 
     // observationLock and activityLock are never held together.
     std::mutex observationLock;
-    TextMap<Date> lastPersistedObservation;
+    // Monotonic seconds of the last hand-on per observation id.
+    TextMap<double> lastPersistedObservation;
 
     mutable std::mutex activityLock;
     TextMap<NetworkActivityEvent> pendingActivity;

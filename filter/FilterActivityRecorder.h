@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filter/EventReceiverCheck.h"
 #include "filter/FilterActivitySink.h"
 #include "shared/Clock.h"
 #include "shared/DiscoveredNetworkProcess.h"
@@ -40,7 +41,8 @@ class FilterActivityRecorder final : public FilterActivitySink {
 public:
     // Real values by default; tests shorten them.
     struct Timing {
-        // Quiet time of an observation id after it was handed on (measured with the Clock).
+        // Quiet time of an observation id after it was handed on (measured with the
+        // monotonic clock, so that setting the wall clock neither extends nor ends it).
         std::chrono::duration<double> observationPersistenceInterval{10.0};
         // Delay of the first flush of a pending cycle.
         std::chrono::duration<double> activityFlushInterval{1.0};
@@ -54,7 +56,12 @@ public:
         // The event channel as currently configured; read once per send.
         std::function<std::optional<std::uint16_t>()> eventChannelPort;
         std::function<std::optional<std::string>()> eventChannelToken;
+        // The records' times.
         std::shared_ptr<const Clock> clock = Clock::system();
+        // The observations' quiet time.
+        std::shared_ptr<const MonotonicClock> monotonicClock = MonotonicClock::steady();
+        // Who may receive; nothing checked by default.
+        EventReceiverCheck receiverCheck;
     };
 
     explicit FilterActivityRecorder(Dependencies dependencies);

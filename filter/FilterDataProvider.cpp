@@ -50,7 +50,9 @@ FilterDataProvider::FilterDataProvider(Dependencies dependencies)
             FilterActivityRecorder::Dependencies{
                 .eventChannelPort = [this] { return configuredEventChannelPort(); },
                 .eventChannelToken = [this] { return configuredEventChannelToken(); },
-                .clock = dependencies_.clock},
+                .clock = dependencies_.clock,
+                .monotonicClock = dependencies_.monotonicClock,
+                .receiverCheck = dependencies_.receiverCheck},
             dependencies_.activityTiming);
     }
 }

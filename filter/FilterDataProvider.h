@@ -37,6 +37,8 @@ public:
     struct Dependencies {
         std::shared_ptr<TaskInspector> taskInspector;
         std::shared_ptr<const Clock> clock = Clock::system();
+        // Intervals of the provider's own recorder.
+        std::shared_ptr<const MonotonicClock> monotonicClock = MonotonicClock::steady();
         ApplySettings applySettings;
         // The running program's main-bundle identifier (the filter's own).
         std::optional<std::string> mainBundleIdentifier;
@@ -47,6 +49,8 @@ public:
         std::shared_ptr<FilterActivitySink> activitySink;
         // Only for the provider's own recorder; the real intervals unless a test shortens them.
         FilterActivityRecorder::Timing activityTiming;
+        // Only for the provider's own recorder: whose receiver may have the token.
+        EventReceiverCheck receiverCheck;
     };
 
     // Keys of the vendor dictionary.

@@ -20,8 +20,23 @@ public:
     // name a file.
     static std::string lastComponent(std::string_view path);
 
-    // Whether the text ends in ".app" (exact, case-sensitive).
-    static bool hasBundleSuffix(std::string_view path) { return path.ends_with(bundleSuffix); }
+    // Whether the text ends in ".app", the extension in any case: inspection accepts "Foo.APP"
+    // as an application, so its path rules and allowances must hold as well. Only the
+    // extension is compared without case; paths themselves stay case-sensitive.
+    static bool hasBundleSuffix(std::string_view path) {
+        if (path.size() < bundleSuffix.size()) {
+            return false;
+        }
+        const std::string_view tail = path.substr(path.size() - bundleSuffix.size());
+        for (std::size_t i = 0; i < tail.size(); ++i) {
+            const char c = tail[i];
+            const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+            if (lower != bundleSuffix[i]) {
+                return false;
+            }
+        }
+        return true;
+    }
 
     // True when the executable path is the bundle path or lies below it. Plain text comparison:
     // the executable path is not standardised, and a sibling whose name merely starts with the

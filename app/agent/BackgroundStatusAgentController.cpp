@@ -417,7 +417,9 @@ void BackgroundStatusAgentController::synchronizeFilterInBackground() {
         Shared::storedApplications(preferences).value_or(std::vector<BlockedApplication>{}),
         ownIdentifier_);
     const auto grants = TemporaryAccess::pruningExpired(
-        Shared::storedGrants(preferences).value_or(std::vector<TemporaryAccessGrant>{}), now());
+        TemporaryAccess::cappingToLifetime(
+            Shared::storedGrants(preferences).value_or(std::vector<TemporaryAccessGrant>{}), now()),
+        now());
     const bool requested =
         Shared::storedBoolean(preferences, protectionRequestedKey).value_or(false);
     filterController_->synchronizeInBackground(deriveRules(applications, grants), requested);

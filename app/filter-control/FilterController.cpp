@@ -138,6 +138,7 @@ void FilterController::setStatus(FilterStatus status) {
 
 void FilterController::activate(const FilterRules& rules) {
     pendingRules_ = normalized(rules);
+    activationWanted_ = true;
     if (!isInstalledInApplications()) {
         setStatus(FilterStatus::installationRequired());
         qCInfo(systemExtensionLog,
@@ -166,6 +167,10 @@ void FilterController::requestNeedsUserApproval(const SystemExtensionRequest& re
         return;
     }
     qCInfo(systemExtensionLog, "System extension activation requires user approval");
+    if (!activationWanted_) {
+        // Protection is off: nothing waits for the person any more.
+        return;
+    }
     setStatus(FilterStatus::awaitingApproval());
 }
 
@@ -178,6 +183,13 @@ void FilterController::requestDidFinish(const SystemExtensionRequest& request,
     qCInfo(systemExtensionLog, "System extension activation finished");
     switch (result) {
     case SystemExtensionRequestResult::completed:
+        if (!activationWanted_) {
+            // Turned off while the approval was outstanding: the switch says off, so the
+            // filter must stay off; the rules are still brought up to date.
+            qCInfo(systemExtensionLog, "Protection was turned off meanwhile; filter stays off");
+            saveConfiguration(DesiredState::off);
+            return;
+        }
         saveConfiguration(DesiredState::on);
         return;
     case SystemExtensionRequestResult::willCompleteAfterReboot:
@@ -211,6 +223,7 @@ void FilterController::requestDidFail(const SystemExtensionRequest& request,
 // MARK: rules and saving
 
 void FilterController::deactivate() {
+    activationWanted_ = false;
     saveConfiguration(DesiredState::off);
 }
 
@@ -219,8 +232,19 @@ void FilterController::applyRules(const FilterRules& rules) {
     saveConfiguration(DesiredState::unchanged);
 }
 
-void FilterController::saveConfiguration(DesiredState desired) {
-    Save save{Uuid::random(), desired, normalized(pendingRules_), 0};
+void FilterController::applyRulesToStoredConfiguration(const FilterRules& rules) {
+    pendingRules_ = normalized(rules);
+    saveConfiguration(DesiredState::unchanged, true);
+}
+
+void FilterController::saveConfiguration(DesiredState desired, bool onlyWhereStored) {
+    if (desired == DesiredState::unchanged) {
+        desired = unfinishedDesire_;
+    }
+    unfinishedDesire_ = desired;
+    // A save that switches the filter on or off writes a configuration in any case.
+    Save save{Uuid::random(), desired, normalized(pendingRules_), 0,
+              onlyWhereStored && desired == DesiredState::unchanged};
     configurationGeneration_ = save.generation;
     loadForSave(std::move(save));
 }
@@ -250,9 +274,15 @@ void FilterController::saveLoaded(Save save, FilterManager::LoadResult loaded) {
     if (loaded.error) {
         qCWarning(systemExtensionLog, "Failed to load filter configuration: %s",
                   utf8(loaded.error->localizedDescription));
+        endSave();
         setStatus(isAwaitingApprovalError(*loaded.error)
                       ? FilterStatus::awaitingApproval()
                       : FilterStatus::failed(text(loaded.error->localizedDescription)));
+        return;
+    }
+    if (save.onlyWhereStored && !loaded.configuration) {
+        // The rules stay pending for the save that first creates a configuration.
+        endSave();
         return;
     }
 
@@ -308,6 +338,7 @@ void FilterController::finishSave(Save save, bool channelChanged,
                                               });
             return;
         }
+        endSave();
         if (isAwaitingApprovalError(*error)) {
             qCInfo(systemExtensionLog, "Filter configuration is waiting for user approval");
             setStatus(FilterStatus::awaitingApproval());
@@ -319,10 +350,18 @@ void FilterController::finishSave(Save save, bool channelChanged,
         return;
     }
     if (!channelChanged) {
+        endSave();
+        if (save.onlyWhereStored && activationRequest_) {
+            // The outstanding activation's answer decides the status, not this save.
+            qCInfo(systemExtensionLog, "Filter configuration saved while activation is pending");
+            return;
+        }
         qCInfo(systemExtensionLog, "Filter configuration saved; reloading confirmed state");
         refreshStatus();
         return;
     }
+    // Saved disabled for the restart: a save that overtakes the restart must enable it.
+    unfinishedDesire_ = DesiredState::on;
     qCInfo(systemExtensionLog, "Event channel changed; restarting filter provider");
     dependencies_.scheduler->schedule(
         providerRestartDelay, this,
@@ -353,6 +392,7 @@ void FilterController::restartLoaded(const Uuid& generation, FilterManager::Load
                         "No filter configuration is stored."};
     }
     if (loaded.error) {
+        endSave();
         qCWarning(systemExtensionLog, "Failed to reload filter before restart: %s",
                   utf8(loaded.error->localizedDescription));
         setStatus(FilterStatus::failed(text(loaded.error->localizedDescription)));
@@ -372,6 +412,7 @@ void FilterController::restartLoaded(const Uuid& generation, FilterManager::Load
 }
 
 void FilterController::restartSaved(const std::optional<SystemError>& error) {
+    endSave();
     if (error) {
         qCWarning(systemExtensionLog, "Failed to restart filter provider: %s",
                   utf8(error->localizedDescription));
@@ -412,7 +453,8 @@ void FilterController::finishRefresh(const FilterManager::LoadResult& loaded,
     const bool enabled = loaded.configuration && loaded.configuration->enabled;
     if (enabled) {
         setStatus(FilterStatus::enabled());
-    } else if (activationRequest_ && status_.kind() == FilterStatus::Kind::awaitingApproval) {
+    } else if (activationRequest_ && activationWanted_ &&
+               status_.kind() == FilterStatus::Kind::awaitingApproval) {
         setStatus(FilterStatus::awaitingApproval());
     } else {
         setStatus(FilterStatus::inactive());

@@ -67,6 +67,11 @@ public:
     void deactivate();
     // Normalises and keeps the rules, and saves them without changing whether the filter is on.
     void applyRules(const FilterRules& rules);
+    // For rules that take something away (an allowance revoked or ended): normalises and keeps
+    // them and, whenever a configuration is stored, saves them into it at once, enabled or not,
+    // also while an activation waits for its answer. Never creates a configuration, and leaves
+    // the status to an activation still outstanding.
+    void applyRulesToStoredConfiguration(const FilterRules& rules);
     // Publishes what the stored configuration shows; with rules, an enabled filter is
     // activated again with them.
     void refreshStatus(std::optional<FilterRules> rules = std::nullopt);
@@ -107,10 +112,13 @@ private:
         DesiredState desired = DesiredState::unchanged;
         FilterRules rules;
         int attempt = 0;
+        // Nothing to save into when no configuration is stored yet.
+        bool onlyWhereStored = false;
     };
 
     FilterRules normalized(const FilterRules& rules) const;
-    void saveConfiguration(DesiredState desired);
+    void saveConfiguration(DesiredState desired, bool onlyWhereStored = false);
+    void endSave() { unfinishedDesire_ = DesiredState::unchanged; }
     void loadForSave(Save save);
     void saveLoaded(Save save, FilterManager::LoadResult loaded);
     void finishSave(Save save, bool channelChanged, const std::optional<SystemError>& error);
@@ -136,6 +144,13 @@ private:
     std::optional<SystemExtensionRequest> activationRequest_;
     Uuid configurationGeneration_ = Uuid::random();
     std::uint64_t requestCount_ = 0;
+    // False once protection was turned off after the last activate: an outstanding activation
+    // then no longer enables the filter when it is approved.
+    bool activationWanted_ = false;
+    // What the newest save still under way is to do with the enabled state. A newer save that
+    // leaves it unchanged takes this over, so that it cannot silently drop an approval's "on"
+    // (or a restart's) by superseding that save.
+    DesiredState unfinishedDesire_ = DesiredState::unchanged;
 };
 
 } // namespace zorvane

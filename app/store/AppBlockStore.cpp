@@ -795,7 +795,14 @@ void AppBlockStore::reloadSharedState() {
             persistence_->copyBeforeWriting(temporaryAccessGrantsKey, stored->storedText);
         }
         if (!stored->records.empty() || stored->unreadableEntries == 0) {
-            setGrants(TemporaryAccess::pruningExpired(std::move(stored->records), now()));
+            auto kept = TemporaryAccess::pruningExpired(
+                TemporaryAccess::cappingToLifetime(std::move(stored->records), now()), now());
+            if (kept != temporaryAccessGrants_) {
+                setGrants(std::move(kept));
+                // The agent saved its own rules; ours must not bring a revoked allowance back
+                // with the next save.
+                filterController_->applyRulesToStoredConfiguration(ruleSet());
+            }
         }
     }
     tellPreferencesTrouble();
@@ -958,7 +965,9 @@ void AppBlockStore::changeGrants(std::vector<TemporaryAccessGrant> grants) {
     }
     setGrants(std::move(grants));
     saveGrants();
-    synchronizeFilter();
+    // An allowance taken away must leave the stored configuration now, whatever the filter's
+    // status: one saved while an activation waits would otherwise keep honouring it.
+    filterController_->applyRulesToStoredConfiguration(ruleSet());
 }
 
 // MARK: activity

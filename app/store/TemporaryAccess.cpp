@@ -86,8 +86,23 @@ Grants TemporaryAccess::endingUntilQuit(Grants grants,
     return grants;
 }
 
+double TemporaryAccess::lifetime(TemporaryAccessGrant::Mode mode) {
+    return mode == TemporaryAccessGrant::Mode::untilQuit ? untilQuitLifetime : oneHour;
+}
+
+Grants TemporaryAccess::cappingToLifetime(Grants grants, Date now) {
+    for (auto& grant : grants) {
+        const Date latest = now.addingSeconds(lifetime(grant.mode));
+        if (grant.expiresAt > latest) {
+            grant.expiresAt = latest;
+        }
+    }
+    return grants;
+}
+
 Grants TemporaryAccess::restoring(Grants grants, Date now,
                                   const std::vector<std::string>& runningBundleIdentifiers) {
+    grants = cappingToLifetime(std::move(grants), now);
     std::erase_if(grants, [&](const TemporaryAccessGrant& grant) {
         if (!isActive(grant, now)) {
             return true;

@@ -64,8 +64,20 @@ public:
     endingUntilQuit(std::vector<TemporaryAccessGrant> grants,
                     std::string_view terminatedBundleIdentifier);
 
-    // The grants worth keeping after a start: not expired, and until-quit ones only while an
-    // application with their bundle identifier runs.
+    // The longest a grant of this mode is ever made for: a timed grant does not record whether
+    // it was made for five minutes or an hour, so an hour bounds every timed one; an until-quit
+    // grant is made for a day.
+    static double lifetime(TemporaryAccessGrant::Mode mode);
+
+    // Grants as read from storage, each ending no later than now plus its lifetime: an end
+    // further ahead comes from a clock set back since, or from a hand-edited file, and would
+    // otherwise allow the application for as long as that. The order is kept.
+    static std::vector<TemporaryAccessGrant>
+    cappingToLifetime(std::vector<TemporaryAccessGrant> grants, Date now);
+
+    // The grants worth keeping after a start: not expired, none ending beyond its lifetime from
+    // now (cappingToLifetime), and until-quit ones only while an application with their bundle
+    // identifier runs.
     static std::vector<TemporaryAccessGrant>
     restoring(std::vector<TemporaryAccessGrant> grants, Date now,
               const std::vector<std::string>& runningBundleIdentifiers);

@@ -7,6 +7,7 @@
 #include "filter/host/HostedFilterDataProvider.h"
 #include "platform/linux/FileLock.h"
 #include "platform/linux/LinuxAuditTokens.h"
+#include "platform/linux/LinuxListenerOwner.h"
 #include "platform/linux/LinuxTaskInspector.h"
 #include "platform/linux/SystemDirectory.h"
 #include "zorvane/BuildInfo.h"
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
@@ -58,8 +60,20 @@ int runHost() {
     }
     FilterHost::Dependencies dependencies;
     dependencies.systemDirectory = *directory;
+    // The token goes only to a receiver of the user who wrote the configuration.
+    EventReceiverCheck receiverCheck{
+        std::make_shared<LinuxListenerOwner>(),
+        [configuration = *directory /
+                         SystemDirectory::configurationFileName]() -> std::optional<std::uint32_t> {
+            struct stat facts {};
+            if (::stat(configuration.c_str(), &facts) != 0) {
+                return std::nullopt;
+            }
+            return facts.st_uid;
+        }};
     dependencies.makeProvider =
-        [bundleIdentifier = mainBundleIdentifier()](std::shared_ptr<TaskInspector> taskInspector) {
+        [bundleIdentifier = mainBundleIdentifier(),
+         receiverCheck = std::move(receiverCheck)](std::shared_ptr<TaskInspector> taskInspector) {
             FilterDataProvider::Dependencies provider;
             provider.taskInspector = std::move(taskInspector);
             // The host hands every flow to the provider already; there is nothing to apply.
@@ -68,6 +82,7 @@ int runHost() {
             // No activity sink given: the provider delivers observations and blocked attempts
             // with its own recorder, to the event channel named by the configuration.
             provider.activitySink = nullptr;
+            provider.receiverCheck = receiverCheck;
             return std::make_unique<HostedFilterDataProvider>(std::move(provider));
         };
     dependencies.realProcesses = std::make_shared<LinuxTaskInspector>();

@@ -2,6 +2,7 @@
 
 #include "codesign/BundleReader.h"
 #include "platform/linux/LinuxProcFiles.h"
+#include "shared/BundlePath.h"
 #include "zorvane/BuildInfo.h"
 
 #include <algorithm>
@@ -66,7 +67,8 @@ LinuxRunningApplications::bundleOfExecutable(const std::string& executable) {
     const auto contents = macOS.parent_path();
     const auto bundle = contents.parent_path();
     if (!path.is_absolute() || macOS.filename() != "MacOS" || contents.filename() != "Contents" ||
-        bundle.extension() != ".app" || bundle.filename() == ".app") {
+        !BundlePath::hasBundleSuffix(bundle.filename().string()) ||
+        bundle.filename().string().size() == BundlePath::bundleSuffix.size()) {
         return std::nullopt;
     }
     return bundle;

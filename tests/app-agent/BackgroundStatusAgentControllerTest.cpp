@@ -186,7 +186,7 @@ TEST(StatusMenu, TitleTableRowByRow) {
 
 TEST_F(AgentTest, PausingAllStoresOneTimedGrantPerApplicationAndBlockingOneAgainCountsTheRest) {
     storeApplications(apps);
-    storeGrants({grantFor(apps[0], 3600, Mode::timed), grantFor(apps[1], 7200, Mode::timed)});
+    storeGrants({grantFor(apps[0], 3600, Mode::timed), grantFor(apps[1], 1800, Mode::timed)});
     requestProtection(true);
     enableFilter();
     startAgent();

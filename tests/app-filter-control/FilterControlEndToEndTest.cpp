@@ -11,6 +11,7 @@
 #include "tests/qt-support/EventLoopPolling.h"
 #include "tests/support/SystemStandIn.h"
 
+#include <QSignalSpy>
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -85,6 +86,37 @@ TEST_F(FilterControlEndToEnd, ApprovalStartsTheHostThatDropsTheBlockedApplicatio
     ASSERT_TRUE(
         eventuallyOnEventLoop([&] { return controller.status() == FilterStatus::inactive(); }));
     ASSERT_TRUE(eventuallyOnEventLoop([&] { return verdict() == "allow"; }));
+}
+
+TEST_F(FilterControlEndToEnd, AnApprovalGivenAfterProtectionWasTurnedOffLeavesTheFilterOff) {
+    auto mainBundle = testing::SystemStandIn::builtApplication();
+    FilterController::Dependencies dependencies;
+    dependencies.filterManager = std::make_shared<LinuxFilterManager>(system);
+    dependencies.activator = std::make_shared<LinuxSystemExtensionActivator>(
+        LinuxSystemExtensionActivator::Options{system, mainBundle, false});
+    dependencies.mainBundle = mainBundle;
+    dependencies.eventChannel = [] { return EventChannel{9, std::string(64, 'k')}; };
+    FilterController controller(std::move(dependencies));
+
+    FilterRules rules;
+    rules.blockedCodeIdentityKeys = {CodeIdentity::make("com.example.blocked", "TEAM123456").key()};
+    controller.activate(rules);
+    ASSERT_TRUE(eventuallyOnEventLoop(
+        [&] { return controller.status() == FilterStatus::awaitingApproval(); }));
+    controller.deactivate();
+    ASSERT_TRUE(
+        eventuallyOnEventLoop([&] { return controller.status() == FilterStatus::inactive(); }));
+
+    // The approval ends in a save and the refresh after it, which publishes a status.
+    QSignalSpy published(&controller, &FilterController::statusPublished);
+    EXPECT_EQ(tool({"approve"}), "Approved dev.quillmoor.Zorvane.FilterExtension\n");
+    ASSERT_TRUE(eventuallyOnEventLoop([&] { return published.count() > 0; }));
+    EXPECT_FALSE(controller.activationRequest());
+    EXPECT_EQ(controller.status(), FilterStatus::inactive());
+    const auto saved = FilterConfigurationFile::inDirectory(system).read();
+    ASSERT_TRUE(saved);
+    EXPECT_FALSE(saved->enabled);
+    EXPECT_EQ(verdict(), "allow");
 }
 
 } // namespace

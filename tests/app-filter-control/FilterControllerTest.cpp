@@ -599,6 +599,104 @@ TEST_F(FilterControllerTest, ErrorsAreRecognisedByDomainCodeAndText) {
     EXPECT_FALSE(C::isAwaitingApprovalError(error("OSSystemExtensionErrorDomain", 12, "")));
 }
 
+// MARK: the switch and the stored configuration agree
+
+PlistDictionary allowancesOf(const FilterConfiguration& configuration) {
+    const auto& vendor = vendorOf(configuration);
+    auto found = vendor.find(FilterVendorConfiguration::temporaryAllowedCodeIdentitiesKey);
+    return found != vendor.end() && found->second.dictionary() ? *found->second.dictionary()
+                                                               : PlistDictionary{};
+}
+
+TEST_F(FilterControllerTest, AnApprovalAfterProtectionWasTurnedOffLeavesTheFilterOff) {
+    controller->activate(rules());
+    activator->needsApproval();
+    settle();
+    ASSERT_EQ(controller->status(), FilterStatus::awaitingApproval());
+
+    controller->deactivate();
+    settle();
+    // Nothing waits for the person any more, even when the system repeats its question.
+    EXPECT_EQ(controller->status(), FilterStatus::inactive());
+    activator->needsApproval();
+    settle();
+    EXPECT_EQ(controller->status(), FilterStatus::inactive());
+
+    activator->finish(SystemExtensionRequestResult::completed);
+    settle();
+    ASSERT_TRUE(manager->stored);
+    EXPECT_FALSE(manager->stored->enabled);
+    for (const auto& saved : manager->saves) {
+        EXPECT_FALSE(saved.enabled);
+    }
+    EXPECT_EQ(blockedKeysOf(*manager->stored), PlistArray{blockedKey});
+    EXPECT_EQ(controller->status(), FilterStatus::inactive());
+
+    // Turned on again, the next approval enables it as always.
+    controller->activate(rules());
+    ASSERT_EQ(activator->submitted.size(), 2u);
+    activator->finish(SystemExtensionRequestResult::completed, 1);
+    settle();
+    EXPECT_TRUE(manager->stored->enabled);
+    EXPECT_EQ(controller->status(), FilterStatus::enabled());
+}
+
+TEST_F(FilterControllerTest, ARevocationReachesTheStoredConfigurationWhileApprovalIsAwaited) {
+    const double end = clock->now().unixSeconds() + 3600;
+    FilterRules allowing = rules();
+    allowing.temporarilyAllowedCodeIdentities = {{blockedKey, end}};
+
+    // No configuration yet: the revocation waits for the one the approval creates.
+    controller->activate(allowing);
+    activator->needsApproval();
+    settle();
+    controller->applyRulesToStoredConfiguration(rules());
+    settle();
+    EXPECT_TRUE(manager->saves.empty());
+    EXPECT_EQ(controller->status(), FilterStatus::awaitingApproval());
+
+    // A configuration stored earlier (enabled, with the allowance) loses it at once, and keeps
+    // its enabled state; the status stays the activation's.
+    PlistDictionary vendor = currentChannel;
+    vendor[std::string(FilterVendorConfiguration::temporaryAllowedCodeIdentitiesKey)] =
+        PlistDictionary{{blockedKey, end}};
+    manager->stored = enabledConfiguration(vendor);
+    controller->applyRulesToStoredConfiguration(rules());
+    settle();
+    ASSERT_EQ(manager->saves.size(), 1u);
+    EXPECT_TRUE(manager->saves[0].enabled);
+    EXPECT_TRUE(allowancesOf(manager->saves[0]).empty());
+    EXPECT_EQ(blockedKeysOf(manager->saves[0]), PlistArray{blockedKey});
+    EXPECT_EQ(controller->status(), FilterStatus::awaitingApproval());
+
+    // And the approval saves the rules without it too.
+    activator->finish(SystemExtensionRequestResult::completed);
+    settle();
+    EXPECT_TRUE(manager->stored->enabled);
+    EXPECT_TRUE(allowancesOf(*manager->stored).empty());
+    EXPECT_EQ(controller->status(), FilterStatus::enabled());
+}
+
+TEST_F(FilterControllerTest, ARevocationOvertakingTheApprovalsSaveStillEnablesTheFilter) {
+    controller->activate(rules());
+    manager->holdAnswers = true;
+    activator->finish(SystemExtensionRequestResult::completed);
+    settle();
+    ASSERT_EQ(manager->held.size(), 1u); // the approval's load
+
+    manager->stored = enabledConfiguration();
+    manager->stored->enabled = false;
+    controller->applyRulesToStoredConfiguration(rules({otherKey}));
+    manager->holdAnswers = false;
+    manager->release(1); // the revocation's load answers first
+    manager->release(0); // the approval's, overtaken
+    settle();
+    ASSERT_EQ(manager->saves.size(), 1u);
+    EXPECT_TRUE(manager->saves[0].enabled);
+    EXPECT_EQ(blockedKeysOf(manager->saves[0]), PlistArray{otherKey});
+    EXPECT_EQ(controller->status(), FilterStatus::enabled());
+}
+
 TEST_F(FilterControllerTest, AnswersAfterTheControllerIsGoneAreDropped) {
     manager->holdAnswers = true;
     controller->activate(rules());

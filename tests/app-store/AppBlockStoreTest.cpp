@@ -446,6 +446,51 @@ TEST_F(StoreTest, RemovingRevokesGrantsAndUpdatesRulesButKeepsTheWish) {
     EXPECT_EQ(storedWish(), true);
 }
 
+TEST_F(StoreTest, RevokedAndEndedAllowancesLeaveTheStoredConfigurationWhileApprovalIsAwaited) {
+    auto alpha = application("Alpha", "com.example.alpha");
+    auto beta = application("Beta", "com.example.beta");
+    storeApplications({alpha, beta});
+    storeGrants({grantFor(alpha, at(600), TemporaryAccessGrant::Mode::timed),
+                 grantFor(beta, at(60), TemporaryAccessGrant::Mode::timed)});
+    preferences->setValue(AppBlockStore::protectionRequestedKey, PlistValue(true));
+    // Saved enabled by an earlier run, allowances included.
+    const auto alphaKey = alpha.primaryCodeIdentity().key();
+    const auto betaKey = beta.primaryCodeIdentity().key();
+    FilterConfiguration earlier;
+    earlier.enabled = true;
+    earlier.providerConfiguration = FilterConfiguration::ProviderConfiguration{
+        true, "dev.quillmoor.Zorvane.FilterExtension",
+        PlistDictionary{
+            {"temporaryAllowedCodeIdentities",
+             PlistDictionary{{alphaKey, at(600).unixSeconds()}, {betaKey, at(60).unixSeconds()}}}}};
+    manager->stored = earlier;
+    startStore();
+    ASSERT_EQ(activator->submitted.size(), 1u);
+    activator->needsApproval();
+    testing::settle();
+    ASSERT_EQ(store->filterStatus(), FilterStatus::awaitingApproval());
+
+    auto storedAllowances = [&] {
+        const auto* vendor = manager->stored->vendorConfiguration();
+        const auto found = vendor->find("temporaryAllowedCodeIdentities");
+        std::vector<std::string> keys;
+        for (const auto& [key, end] : *found->second.dictionary()) {
+            keys.push_back(key);
+        }
+        return keys;
+    };
+    store->revokeTemporaryAccess(alpha.id);
+    testing::settle();
+    EXPECT_EQ(storedAllowances(), std::vector<std::string>{betaKey});
+    EXPECT_TRUE(manager->stored->enabled);
+
+    clock->advance(60);
+    store->pruneExpiredTemporaryAccess();
+    testing::settle();
+    EXPECT_TRUE(storedAllowances().empty());
+    EXPECT_EQ(store->filterStatus(), FilterStatus::awaitingApproval());
+}
+
 TEST_F(StoreTest, AnEnvelopePersistedIsVisibleInActivityAndTeachesHelpers) {
     auto alpha = application("Alpha", "com.example.alpha");
     storeApplications({alpha});

@@ -128,6 +128,31 @@ TEST(TemporaryAccess, UntilQuitGrantsLastOnlyWhileTheirApplicationRuns) {
     EXPECT_FALSE(TemporaryAccess::isRunning("com.secon", {"com.first", "com.second"}));
 }
 
+TEST(TemporaryAccess, AGrantEndingFurtherAheadThanItsLifetimeIsCutWhenLoaded) {
+    const auto timedApp = application("Timed", "com.timed");
+    const auto quitApp = application("Quit", "com.quit");
+    // Written before the clock was set back by days (or edited by hand).
+    const auto farTimed =
+        TemporaryAccess::makeGrant(timedApp, start.addingSeconds(5 * 86400.0), Mode::timed);
+    const auto farUntilQuit =
+        TemporaryAccess::makeGrant(quitApp, start.addingSeconds(10 * 86400.0), Mode::untilQuit);
+    const auto nearTimed =
+        TemporaryAccess::makeGrant(quitApp, start.addingSeconds(1800.0), Mode::timed);
+    const auto nearUntilQuit =
+        TemporaryAccess::makeGrant(timedApp, start.addingSeconds(7200.0), Mode::untilQuit);
+
+    const auto restored = TemporaryAccess::restoring(
+        {farTimed, farUntilQuit, nearTimed, nearUntilQuit}, start, {"com.timed", "com.quit"});
+    ASSERT_EQ(restored.size(), 4u);
+    EXPECT_EQ(restored[0].expiresAt, start.addingSeconds(3600.0));
+    EXPECT_EQ(restored[1].expiresAt, start.addingSeconds(86400.0));
+    EXPECT_EQ(restored[2], nearTimed);
+    EXPECT_EQ(restored[3], nearUntilQuit);
+    // The same cut applies where the grants are re-read after the other process wrote them.
+    EXPECT_EQ(TemporaryAccess::cappingToLifetime({farTimed}, start)[0].expiresAt,
+              start.addingSeconds(3600.0));
+}
+
 TEST(TemporaryAccess, PauseReplacesEveryGrantAndResumeClearsThem) {
     const auto first = application("First", "com.first");
     const auto second = application("Second", "com.second");

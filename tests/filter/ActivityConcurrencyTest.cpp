@@ -42,7 +42,8 @@ TEST(ActivityConcurrencyTest, EveryAttemptIsDeliveredOnceWhateverTheInterleaving
             .eventChannelToken = [&]() -> std::optional<std::string> {
                 return hasToken.load() ? std::optional(token) : std::nullopt;
             },
-            .clock = clock},
+            .clock = clock,
+            .monotonicClock = clock},
         FilterActivityRecorder::Timing{.observationPersistenceInterval =
                                            std::chrono::duration<double>(1.0),
                                        .activityFlushInterval = 2ms,

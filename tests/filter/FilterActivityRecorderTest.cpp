@@ -75,7 +75,8 @@ protected:
                     return value > 0 ? std::optional<std::uint16_t>(value) : std::nullopt;
                 },
                 .eventChannelToken = [] { return std::optional(token); },
-                .clock = clock},
+                .clock = clock,
+                .monotonicClock = clock},
             timing);
     }
 };
@@ -157,7 +158,7 @@ TEST_F(FilterActivityRecorderTest, ActivityIdMatchesTheRecordsOwnId) {
     EXPECT_EQ(unknown, 6);
 }
 
-TEST_F(FilterActivityRecorderTest, ObservationsAreThrottledPerProcessByTheClock) {
+TEST_F(FilterActivityRecorderTest, ObservationsAreThrottledPerProcessByElapsedTime) {
     LoopbackFrameListener listener;
     port = listener.port();
     auto recorder = makeRecorder();
@@ -165,10 +166,14 @@ TEST_F(FilterActivityRecorderTest, ObservationsAreThrottledPerProcessByTheClock)
     recorder->recordObservation(helper, &chat); // handed on
     clock->advance(3);
     recorder->recordObservation(helper, &chat); // 3 s later: dropped
-    clock->set(start.addingSeconds(-60));
-    recorder->recordObservation(helper, &chat); // a clock set back: dropped
-    clock->set(start.addingSeconds(11));
-    recorder->recordObservation(helper, &chat); // 11 s after the first: handed on
+    // The wall clock set forward by an hour ends no quiet time...
+    clock->set(start.addingSeconds(3600));
+    recorder->recordObservation(helper, &chat); // dropped
+    // ...and one set back by hours prolongs none: 11 s after the first it is handed on.
+    const Date setBack = start.addingSeconds(-4 * 3600);
+    clock->set(setBack);
+    clock->advance(8);
+    recorder->recordObservation(helper, &chat); // handed on
     clock->advance(9.5);
     recorder->recordObservation(helper, &chat); // 9.5 s after the second: dropped
     // A different source application is another observation.
@@ -183,15 +188,17 @@ TEST_F(FilterActivityRecorderTest, ObservationsAreThrottledPerProcessByTheClock)
     EXPECT_TRUE(activityIn(listener.received()).empty());
     std::sort(observations.begin(), observations.end(),
               [](const auto& a, const auto& b) { return a.firstSeenAt < b.firstSeenAt; });
-    EXPECT_EQ(observations[0].firstSeenAt, start);
+    // The records keep wall times: those made after the clock was set back come first.
+    EXPECT_EQ(observations[0].firstSeenAt, setBack.addingSeconds(8));
+    EXPECT_EQ(observations[0].lastSeenAt, setBack.addingSeconds(8));
     EXPECT_EQ(observations[0].sourceApplicationIdentifier, "com.example.chat");
-    EXPECT_EQ(observations[0].sourceApplicationTeamIdentifier, "CHATTEAM");
-    EXPECT_EQ(observations[0].signingIdentifier, "com.example.chat.helper");
-    EXPECT_EQ(observations[0].executablePath, helper.executablePath);
-    EXPECT_EQ(observations[0].connectionCount, 1);
-    EXPECT_EQ(observations[1].firstSeenAt, start.addingSeconds(11));
-    EXPECT_EQ(observations[1].lastSeenAt, start.addingSeconds(11));
-    EXPECT_EQ(observations[2].sourceApplicationIdentifier, std::nullopt);
+    EXPECT_EQ(observations[1].sourceApplicationIdentifier, std::nullopt);
+    EXPECT_EQ(observations[2].firstSeenAt, start);
+    EXPECT_EQ(observations[2].sourceApplicationIdentifier, "com.example.chat");
+    EXPECT_EQ(observations[2].sourceApplicationTeamIdentifier, "CHATTEAM");
+    EXPECT_EQ(observations[2].signingIdentifier, "com.example.chat.helper");
+    EXPECT_EQ(observations[2].executablePath, helper.executablePath);
+    EXPECT_EQ(observations[2].connectionCount, 1);
 }
 
 TEST_F(FilterActivityRecorderTest, UndeliveredActivityIsRetriedUntilTheApplicationListens) {

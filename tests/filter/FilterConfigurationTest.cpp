@@ -85,9 +85,10 @@ TEST_F(FilterConfigurationTest, BundlePathsAreStandardizedAndOnlyBundlesKept) {
                 PlistArray{"/Applications/Chat.app/", "/Applications//Tools/./Edit.app",
                            "/Applications/Tools/../Mail.app", "/Applications/Chat.app/Contents",
                            "/usr/bin/curl", "/Applications/Upper.APP", "/Applications/Chat.app"}}});
-    const std::vector<std::string> expected{"/Applications/Chat.app",
-                                            "/Applications/Tools/Edit.app",
-                                            "/Applications/Mail.app", "/Applications/Chat.app"};
+    // The extension counts in any case, as inspection accepts it; the path keeps its spelling.
+    const std::vector<std::string> expected{
+        "/Applications/Chat.app", "/Applications/Tools/Edit.app", "/Applications/Mail.app",
+        "/Applications/Upper.APP", "/Applications/Chat.app"};
     EXPECT_EQ(provider.blockedBundlePaths(), expected);
 }
 
