@@ -17,9 +17,9 @@ class FlowSocketServer::Session : public std::enable_shared_from_this<Session> {
 public:
     Session(asio::local::stream_protocol::socket socket, asio::any_io_executor decisions,
             std::shared_ptr<const Handlers> handlers, std::chrono::milliseconds idleTimeout)
-        : socket_(std::move(socket)), idleTimer_(socket_.get_executor()),
-          decisions_(std::move(decisions)), buffer_(maximumLineLength + 1),
-          handlers_(std::move(handlers)), idleTimeout_(idleTimeout),
+        : socket_(std::move(socket)), socketThread_(socket_.get_executor()),
+          idleTimer_(socketThread_), decisions_(std::move(decisions)),
+          buffer_(maximumLineLength + 1), handlers_(std::move(handlers)), idleTimeout_(idleTimeout),
           lastActive_(std::chrono::steady_clock::now()) {}
 
     void start() { readLine(); }
@@ -76,9 +76,12 @@ private:
         // handlers and the line go to the decision thread, nothing of the session's state.
         asio::post(decisions_, [self = shared_from_this(), line = std::move(line)]() mutable {
             std::string answer = self->handlers_->request(line);
-            asio::post(self->socket_.get_executor(), [self, answer = std::move(answer)]() mutable {
-                self->reply(std::move(answer), /*closeAfterwards=*/false);
-            });
+            // The session goes back with the reply, so that it always ends on the socket thread.
+            const auto socketThread = self->socketThread_;
+            asio::post(socketThread,
+                       [self = std::move(self), answer = std::move(answer)]() mutable {
+                           self->reply(std::move(answer), /*closeAfterwards=*/false);
+                       });
         });
     }
 
@@ -102,6 +105,7 @@ private:
     }
 
     asio::local::stream_protocol::socket socket_;
+    const asio::any_io_executor socketThread_;
     asio::steady_timer idleTimer_;
     asio::any_io_executor decisions_;
     asio::streambuf buffer_;
