@@ -1,5 +1,6 @@
 #include "filter/host/FlowSocketServer.h"
 
+#include <algorithm>
 #include <asio/post.hpp>
 #include <asio/read_until.hpp>
 #include <asio/streambuf.hpp>
@@ -10,6 +11,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <vector>
 
 namespace zorvane {
 
@@ -65,6 +67,39 @@ private:
             close(); // end of stream, or closed by stop() or the idle time-out
             return;
         }
+        // The line just read, and every further whole line that came with it: a client that
+        // sends ahead gets its answers in one hop to the decision thread and one write.
+        std::vector<std::string> lines{takeLine(length)};
+        for (;;) {
+            const auto data = buffer_.data();
+            const auto begin = asio::buffers_begin(data);
+            const auto end = std::find(begin, asio::buffers_end(data), '\n');
+            if (end == asio::buffers_end(data)) {
+                break;
+            }
+            lines.push_back(takeLine(static_cast<std::size_t>(end - begin) + 1));
+        }
+        // The answers are worked out off the socket thread and come back to it in order. Only
+        // the handlers and the lines go to the decision thread, nothing of the session's state.
+        asio::post(decisions_, [self = shared_from_this(), lines = std::move(lines)]() mutable {
+            std::string answers;
+            for (const auto& line : lines) {
+                if (!answers.empty()) {
+                    answers.push_back('\n');
+                }
+                answers += self->handlers_->request(line);
+            }
+            // The session goes back with the replies, so that it always ends on the socket thread.
+            const auto socketThread = self->socketThread_;
+            asio::post(socketThread,
+                       [self = std::move(self), answers = std::move(answers)]() mutable {
+                           self->reply(std::move(answers), /*closeAfterwards=*/false);
+                       });
+        });
+    }
+
+    // Removes one line of that length (line break included) from the buffer.
+    std::string takeLine(std::size_t length) {
         std::string line(asio::buffers_begin(buffer_.data()),
                          asio::buffers_begin(buffer_.data()) +
                              static_cast<std::ptrdiff_t>(length - 1));
@@ -72,17 +107,7 @@ private:
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
-        // The answer is worked out off the socket thread; the reply comes back to it. Only the
-        // handlers and the line go to the decision thread, nothing of the session's state.
-        asio::post(decisions_, [self = shared_from_this(), line = std::move(line)]() mutable {
-            std::string answer = self->handlers_->request(line);
-            // The session goes back with the reply, so that it always ends on the socket thread.
-            const auto socketThread = self->socketThread_;
-            asio::post(socketThread,
-                       [self = std::move(self), answer = std::move(answer)]() mutable {
-                           self->reply(std::move(answer), /*closeAfterwards=*/false);
-                       });
-        });
+        return line;
     }
 
     void reply(std::string text, bool closeAfterwards) {
