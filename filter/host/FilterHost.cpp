@@ -2,18 +2,22 @@
 
 #include "filter/host/ConfigurationWatcher.h"
 #include "filter/host/FlowReply.h"
-#include "filter/host/FlowSocketServer.h"
+#include "filter/host/HostDirectory.h"
 #include "filter/host/ProviderSupervisor.h"
 #include "platform/linux/FileLock.h"
 #include "platform/linux/FilterConfigurationFile.h"
 #include "platform/linux/SystemDirectory.h"
 
-#include <asio/io_context.hpp>
+#include <algorithm>
+#include <asio/post.hpp>
 #include <asio/signal_set.hpp>
 #include <asio/steady_timer.hpp>
+#include <asio/thread_pool.hpp>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace zorvane {
 namespace {
@@ -21,15 +25,36 @@ namespace {
 // How long a shutdown waits for the provider's stop before leaving anyway.
 constexpr auto shutdownGrace = std::chrono::seconds(5);
 
+// Puts the host's process id into the lock file it holds (a second descriptor: closing it leaves
+// the lock alone).
+void recordHolder(const std::filesystem::path& lockPath) {
+    const int descriptor = ::open(lockPath.c_str(), O_WRONLY | O_CLOEXEC);
+    if (descriptor < 0) {
+        return;
+    }
+    const std::string text = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(descriptor, 0) == 0) {
+        [[maybe_unused]] const auto written = ::write(descriptor, text.data(), text.size());
+    }
+    ::close(descriptor);
+}
+
 } // namespace
 
 FilterHost::FilterHost(Dependencies dependencies) : dependencies_(std::move(dependencies)) {}
 
+void FilterHost::stop() {
+    asio::post(io_, [this] {
+        if (shutdown_) {
+            shutdown_();
+        }
+    });
+}
+
 int FilterHost::run() {
     const auto& directory = dependencies_.systemDirectory;
-    if (!SystemDirectory::ensureExists(directory)) {
-        std::fprintf(stderr, "ZorvaneFilter: cannot create the system directory %s\n",
-                     directory.c_str());
+    if (auto problem = HostDirectory::makePrivate(directory)) {
+        std::fprintf(stderr, "ZorvaneFilter: %s\n", problem->c_str());
         return 1;
     }
     const auto lockPath = directory / SystemDirectory::hostLockName;
@@ -41,16 +66,19 @@ int FilterHost::run() {
                      directory.c_str(), lockPath.c_str());
         return 1;
     }
+    recordHolder(lockPath);
 
-    asio::io_context io;
+    auto& io = io_;
     auto simulatedProcesses = std::make_shared<SimulatedProcessTable>();
     auto taskInspector = std::make_shared<HostTaskInspector>(
         simulatedProcesses, dependencies_.readSignature, dependencies_.realProcesses);
     ProviderSupervisor supervisor(io, dependencies_.makeProvider(taskInspector));
     const FlowRequestParser parser(*simulatedProcesses, dependencies_.realProcessToken);
+    // Declared after everything its work uses, so that it is joined before any of that goes.
+    asio::thread_pool decisions(std::max<std::size_t>(1, dependencies_.decisionThreads));
 
     FlowSocketServer server(
-        io, directory / SystemDirectory::flowSocketName,
+        io, decisions.get_executor(), directory / SystemDirectory::flowSocketName,
         [&](std::string_view line) {
             if (FlowRequestParser::isActivityReportRequest(line)) {
                 const auto backlog = supervisor.activityBacklog();
@@ -67,7 +95,8 @@ int FilterHost::run() {
             return FlowReply::error("the request line is longer than " +
                                     std::to_string(FlowSocketServer::maximumLineLength) +
                                     " bytes; closing the connection");
-        });
+        },
+        dependencies_.socketOptions);
     if (auto error = server.start()) {
         std::fprintf(stderr, "ZorvaneFilter: %s\n", error->c_str());
         return 1;
@@ -84,10 +113,12 @@ int FilterHost::run() {
 
     asio::signal_set signals(io, SIGTERM, SIGINT);
     asio::steady_timer grace(io);
-    signals.async_wait([&](const asio::error_code& error, int) {
-        if (error) {
+    bool shuttingDown = false;
+    shutdown_ = [&] {
+        if (shuttingDown) {
             return;
         }
+        shuttingDown = true;
         // Clients see the socket go first; flows are allowed while the provider stops.
         server.stop();
         watcher.stop();
@@ -99,12 +130,21 @@ int FilterHost::run() {
                 io.stop();
             }
         });
+    };
+    signals.async_wait([this](const asio::error_code& error, int) {
+        if (!error) {
+            shutdown_();
+        }
     });
 
     std::fprintf(stderr, "ZorvaneFilter: serving %s\n",
                  (directory / SystemDirectory::flowSocketName).c_str());
     io.run();
     server.stop();
+    // Decisions still running finish; queued ones are dropped with their connections.
+    decisions.stop();
+    decisions.join();
+    shutdown_ = nullptr;
     return 0;
 }
 

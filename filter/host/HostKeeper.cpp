@@ -1,14 +1,19 @@
 #include "filter/host/HostKeeper.h"
 
+#include "platform/linux/FileLock.h"
+
 #include <asio/posix/stream_descriptor.hpp>
 #include <asio/post.hpp>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <spawn.h>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -90,7 +95,47 @@ HostKeeper::~HostKeeper() {
 
 std::optional<std::string> HostKeeper::start(std::function<void()> ended) {
     ended_ = std::move(ended);
+    takeOver();
     return spawn();
+}
+
+void HostKeeper::takeOver() {
+    if (options_.hostLock.empty() || !FileLock::isHeld(options_.hostLock)) {
+        return;
+    }
+    pid_t holder = 0;
+    std::ifstream(options_.hostLock) >> holder;
+    if (holder <= 1 || holder == ::getpid()) {
+        return;
+    }
+    // The number could be stale and name some other program by now: only a host of our own
+    // executable is stopped.
+    std::error_code error;
+    const auto running = std::filesystem::read_symlink(
+        std::filesystem::path("/proc") / std::to_string(holder) / "exe", error);
+    const auto ours = std::filesystem::weakly_canonical(options_.executable, error);
+    if (running.empty() || running != ours) {
+        return;
+    }
+    std::fprintf(stderr,
+                 "ZorvaneFilter: a filter host (process %d) was left running without its keeper; "
+                 "stopping it\n",
+                 static_cast<int>(holder));
+    ::kill(holder, SIGTERM);
+    // Before the io_context runs, so waiting here holds up nothing else.
+    const auto poll = std::chrono::milliseconds(20);
+    const auto deadline = std::chrono::steady_clock::now() + options_.stopGrace;
+    while (FileLock::isHeld(options_.hostLock) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(poll);
+    }
+    if (FileLock::isHeld(options_.hostLock)) {
+        ::kill(holder, SIGKILL);
+        const auto killDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (FileLock::isHeld(options_.hostLock) &&
+               std::chrono::steady_clock::now() < killDeadline) {
+            std::this_thread::sleep_for(poll);
+        }
+    }
 }
 
 void HostKeeper::stop() {
@@ -119,11 +164,46 @@ std::optional<std::string> HostKeeper::spawn() {
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
     argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int error =
-        ::posix_spawn(&pid, options_.executable.c_str(), nullptr, nullptr, argv.data(), environ);
-    if (error != 0) {
+    // The child reports a failed exec through this pipe; a successful one closes it.
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        return "cannot start the filter host " + options_.executable + ": " + std::strerror(errno);
+    }
+    const pid_t keeper = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        const int error = errno;
+        ::close(report[0]);
+        ::close(report[1]);
         return "cannot start the filter host " + options_.executable + ": " + std::strerror(error);
+    }
+    if (pid == 0) {
+        // Only async-signal-safe calls from here on.
+        ::close(report[0]);
+        int error = 0;
+        if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) {
+            error = errno;
+        } else if (::getppid() != keeper) {
+            // The keeper died before the signal was armed: nobody would keep this host.
+            ::_exit(127);
+        } else {
+            ::execve(options_.executable.c_str(), argv.data(), environ);
+            error = errno;
+        }
+        [[maybe_unused]] const auto written = ::write(report[1], &error, sizeof error);
+        ::_exit(127);
+    }
+    ::close(report[1]);
+    int childError = 0;
+    ssize_t received = 0;
+    do {
+        received = ::read(report[0], &childError, sizeof childError);
+    } while (received < 0 && errno == EINTR);
+    ::close(report[0]);
+    if (received == static_cast<ssize_t>(sizeof childError)) {
+        ::waitpid(pid, nullptr, 0);
+        return "cannot start the filter host " + options_.executable + ": " +
+               std::strerror(childError);
     }
     child_ = pid;
     childStartedAt_ = std::chrono::steady_clock::now();

@@ -4,6 +4,7 @@
 #include <asio/steady_timer.hpp>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,6 +22,11 @@ namespace zorvane {
 // that a host that cannot start (its socket path taken, say) never spins, and falls back to the
 // first one after a host that lived.
 //
+// The host dies with its keeper: it gets SIGTERM when the keeper's thread that started it ends
+// (the parent-death signal, so the keeper must run on one thread that outlives its hosts). A host
+// left behind by an earlier keeper (one killed before hosts died with it, or a host started by
+// hand) is stopped when the keeper starts, so that the keeper's own host can take the directory.
+//
 // Runs on the io_context's thread: every call and every callback happens there.
 class HostKeeper {
 public:
@@ -33,6 +39,10 @@ public:
         std::chrono::milliseconds stableRunTime{10000};
         // How long a stop waits after SIGTERM before the host gets SIGKILL.
         std::chrono::milliseconds stopGrace{10000};
+        // The lock a running host holds (its process id written in it). When set, a host of the
+        // same executable that holds it at start is stopped first (SIGTERM, SIGKILL after the
+        // grace).
+        std::filesystem::path hostLock;
     };
 
     HostKeeper(asio::io_context& io, Options options);
@@ -60,6 +70,7 @@ private:
     class ExitWatch;
 
     std::optional<std::string> spawn();
+    void takeOver();
     void exited(int status);
     void scheduleRestart();
     void finish();

@@ -27,7 +27,8 @@ void ProviderSupervisor::apply(const std::optional<FilterConfiguration>& configu
 }
 
 FilterVerdict ProviderSupervisor::decide(const FilterFlow& flow) {
-    return state_ == State::running ? provider_->handleNewFlow(flow) : FilterVerdict::allow;
+    return running_.load(std::memory_order_acquire) ? provider_->handleNewFlow(flow)
+                                                    : FilterVerdict::allow;
 }
 
 void ProviderSupervisor::shutdown(std::function<void()> done) {
@@ -48,6 +49,7 @@ void ProviderSupervisor::reconcile() {
         });
     } else if (state_ == State::running && !wantRunning_) {
         state_ = State::stopping;
+        running_.store(false, std::memory_order_release);
         provider_->stopFilter([this] { asio::post(io_, [this] { stopped(); }); });
     } else if (state_ == State::stopped && shuttingDown_ && shutdownDone_) {
         auto done = std::move(shutdownDone_);
@@ -64,6 +66,7 @@ void ProviderSupervisor::started(std::optional<std::string> error) {
         startError_ = std::move(error);
     } else {
         state_ = State::running;
+        running_.store(true, std::memory_order_release);
     }
     reconcile();
 }

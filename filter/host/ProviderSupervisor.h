@@ -4,6 +4,7 @@
 #include "platform/FilterConfiguration.h"
 
 #include <asio/io_context.hpp>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -24,7 +25,9 @@ public:
 
     void apply(const std::optional<FilterConfiguration>& configuration);
 
-    // Allows every flow unless the provider is running.
+    // Allows every flow unless the provider is running. The provider object lives as long as the
+    // supervisor and decides concurrently while its dictionary is replaced, so a decision in
+    // flight during a change simply finishes with the rules it started with.
     FilterVerdict decide(const FilterFlow& flow);
 
     // Stops the provider if it runs (its stop flush included) and then calls done; later
@@ -47,6 +50,8 @@ private:
     asio::io_context& io_;
     std::unique_ptr<HostedProvider> provider_;
     State state_ = State::stopped;
+    // state_ == running, for the decision threads.
+    std::atomic<bool> running_{false};
     bool wantRunning_ = false;
     bool startFailed_ = false;
     std::optional<std::string> startError_;

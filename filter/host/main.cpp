@@ -146,6 +146,7 @@ int runKeeper() {
     asio::io_context io;
     HostKeeper::Options options;
     options.executable = self.string();
+    options.hostLock = *directory / SystemDirectory::hostLockName;
     HostKeeper keeper(io, std::move(options));
     asio::signal_set signals(io, SIGTERM, SIGINT);
     signals.async_wait([&](const asio::error_code& signalError, int) {

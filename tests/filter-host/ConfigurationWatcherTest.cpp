@@ -69,6 +69,7 @@ FilterConfiguration configuration(bool enabled, PlistDictionary vendor) {
 class ConfigurationWatcherTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        std::filesystem::create_directories(system);
         auto owned = std::make_unique<RecordingProvider>();
         provider = owned.get();
         supervisor = std::make_unique<ProviderSupervisor>(io, std::move(owned));
@@ -103,8 +104,28 @@ protected:
     }
     std::vector<std::string> calls() const { return provider->record().calls; }
 
+    // The bytes of a configuration, written elsewhere, for the tests that put them in place
+    // themselves.
+    std::filesystem::path prepared(const std::string& name, const FilterConfiguration& saved) {
+        const auto place = directory / ("prepared-" + name);
+        std::filesystem::create_directories(place);
+        EXPECT_FALSE(FilterConfigurationFile::inDirectory(place).write(saved).has_value());
+        return FilterConfigurationFile::inDirectory(place).path();
+    }
+
+    bool runsWith(const PlistDictionary& vendor) {
+        return eventually([&] {
+            const auto current = provider->record().vendor;
+            return state() == ProviderSupervisor::State::running && current && *current == vendor;
+        });
+    }
+    bool stopped() {
+        return eventually([&] { return state() == ProviderSupervisor::State::stopped; });
+    }
+
     TemporaryDirectory directory;
-    FilterConfigurationFile file = FilterConfigurationFile::inDirectory(directory.path());
+    std::filesystem::path system = directory / "state" / "system";
+    FilterConfigurationFile file = FilterConfigurationFile::inDirectory(system);
     asio::io_context io;
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work{
         asio::make_work_guard(io)};
@@ -160,7 +181,7 @@ TEST_F(ConfigurationWatcherTest, SeesAFileWrittenInPlaceOnceItIsClosedAndGarbage
 
     // Other files in the directory are not the configuration.
     const auto before = calls();
-    std::ofstream(directory / "unrelated.plist") << "x";
+    std::ofstream(system / "unrelated.plist") << "x";
     ASSERT_FALSE(file.write(configuration(true, {{"k", true}})).has_value());
     ASSERT_TRUE(eventually([&] { return state() == ProviderSupervisor::State::running; }));
     EXPECT_EQ(calls().size(), before.size() + 2); // set, start
@@ -193,6 +214,69 @@ TEST_F(ConfigurationWatcherTest, ShutdownStopsARunningProviderThenReportsDone) {
     // Later configurations no longer start it.
     onHost([&] { supervisor->apply(configuration(true, {})); });
     EXPECT_EQ(state(), ProviderSupervisor::State::stopped);
+}
+
+TEST_F(ConfigurationWatcherTest, SeesTheFileHoweverItIsReplaced) {
+    const PlistDictionary first{{"blockedCodeIdentities", PlistArray{"a.b"}}};
+    const PlistDictionary second{{"blockedApplicationPaths", PlistArray{"/B.app"}}};
+    const auto firstBytes = prepared("first", configuration(true, first));
+    const auto secondBytes = prepared("second", configuration(true, second));
+    ASSERT_FALSE(file.write(configuration(true, first)).has_value());
+    startWatching();
+    ASSERT_TRUE(runsWith(first));
+
+    namespace fs = std::filesystem;
+    // Renamed over it from a temporary file of the same directory.
+    fs::copy_file(secondBytes, system / "incoming.tmp");
+    fs::rename(system / "incoming.tmp", file.path());
+    EXPECT_TRUE(runsWith(second));
+    // Copied over it: truncated, then written in place.
+    fs::copy_file(firstBytes, file.path(), fs::copy_options::overwrite_existing);
+    EXPECT_TRUE(runsWith(first));
+    // An editor's save: the old file kept as a backup, the new one renamed into place.
+    fs::rename(file.path(), system / (file.path().filename().string() + "~"));
+    fs::copy_file(secondBytes, system / ".filter-configuration.plist.swp");
+    fs::rename(system / ".filter-configuration.plist.swp", file.path());
+    EXPECT_TRUE(runsWith(second));
+    // Deleted, then made again.
+    fs::remove(file.path());
+    EXPECT_TRUE(stopped());
+    fs::copy_file(firstBytes, file.path());
+    EXPECT_TRUE(runsWith(first));
+}
+
+TEST_F(ConfigurationWatcherTest, KeepsWatchingWhenItsDirectoryIsRemovedOrMovedAndMadeAgain) {
+    const PlistDictionary first{{"blockedCodeIdentities", PlistArray{"a.b"}}};
+    const PlistDictionary second{{"blockedApplicationPaths", PlistArray{"/B.app"}}};
+    ASSERT_FALSE(file.write(configuration(true, first)).has_value());
+    startWatching();
+    ASSERT_TRUE(runsWith(first));
+
+    namespace fs = std::filesystem;
+    // Removed: the configuration is absent; made again: followed as before.
+    fs::remove_all(system);
+    ASSERT_TRUE(stopped());
+    fs::create_directories(system);
+    ASSERT_FALSE(file.write(configuration(true, second)).has_value());
+    ASSERT_TRUE(runsWith(second));
+
+    // Moved away: absent, and what happens in the moved directory no longer counts.
+    fs::rename(system, directory / "moved");
+    ASSERT_TRUE(stopped());
+    ASSERT_FALSE(FilterConfigurationFile::inDirectory(directory / "moved")
+                     .write(configuration(true, first))
+                     .has_value());
+    // Back, two levels at once and with the file already in it.
+    fs::remove_all(directory / "state");
+    ASSERT_TRUE(stopped());
+    fs::create_directories(directory / "staging" / "system");
+    fs::copy_file(prepared("first", configuration(true, first)),
+                  directory / "staging" / "system" / file.path().filename());
+    fs::rename(directory / "staging", directory / "state");
+    ASSERT_TRUE(runsWith(first));
+
+    ASSERT_FALSE(file.write(configuration(true, second)).has_value());
+    EXPECT_TRUE(runsWith(second));
 }
 
 } // namespace

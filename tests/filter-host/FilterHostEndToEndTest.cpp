@@ -84,6 +84,7 @@ public:
     }
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     void signal(int number) const { ::kill(pid_, number); }
 
     // The exit status, once it has exited within the time limit; -1 for a signal death.
@@ -403,6 +404,37 @@ TEST_F(FilterHostEndToEnd, DeliversBlockedAttemptsToTheConfiguredEventChannel) {
     ASSERT_TRUE(application.waitFor([&](const auto& all) {
         return all.size() > before && !activity({all.begin() + before, all.end()}).empty();
     }));
+}
+
+// The process that holds the host lock, as it wrote itself into the lock file.
+pid_t hostLockHolder(const std::filesystem::path& system) {
+    pid_t pid = 0;
+    std::ifstream(system / "filter-host.lock") >> pid;
+    return pid;
+}
+
+TEST_F(FilterHostEndToEnd, AKeeperTakesOverAHostLeftBehindAndItsHostDiesWithIt) {
+    // A host nobody keeps, as a keeper killed before hosts died with it left it.
+    auto leftBehind = startHost();
+    ASSERT_TRUE(eventually([&] { return hostLockHolder(system) == leftBehind->pid(); }));
+
+    ChildProcess keeper(ZORVANE_FILTER_EXECUTABLE, {"--keep-alive"}, system, directory / "keeper");
+    ASSERT_TRUE(keeper.started());
+    EXPECT_EQ(leftBehind->waitForExit(), 0) << leftBehind->standardError();
+    ASSERT_TRUE(eventually([&] {
+        const pid_t holder = hostLockHolder(system);
+        return holder > 0 && holder != leftBehind->pid() && Connection(socket).connected();
+    })) << keeper.standardError();
+    writeConfiguration(true, PlistArray{blockedKey});
+    EXPECT_TRUE(eventually([&] { return verdictFor(blocked) == drop; }));
+
+    // The keeper dies without a chance to stop its host: the host goes too, cleanly.
+    const pid_t kept = hostLockHolder(system);
+    keeper.signal(SIGKILL);
+    EXPECT_EQ(keeper.waitForExit(), -1);
+    EXPECT_TRUE(eventually([&] { return !FileLock::isHeld(system / "filter-host.lock"); }))
+        << "process " << kept << " outlived its keeper";
+    EXPECT_FALSE(std::filesystem::exists(socket));
 }
 
 TEST_F(FilterHostEndToEnd, TheCommandRejectsWrongArguments) {

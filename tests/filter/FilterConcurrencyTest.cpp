@@ -2,6 +2,7 @@
 #include "filter/FilterDataProvider.h"
 #include "shared/CodeIdentity.h"
 
+#include <algorithm>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
@@ -89,6 +90,76 @@ TEST(FilterConcurrency, DecisionsStayConsistentWhileConfigurationAndCacheChange)
     odd.direction = FilterFlow::Direction::outbound;
     odd.sourceProcessAuditToken = testing::bytesOf(tokens[0]);
     EXPECT_EQ(provider.handleNewFlow(odd), FilterVerdict::drop);
+}
+
+// Two rule sets that block different processes, each with an allowance that covers exactly what
+// it blocks: any whole rule set allows every flow, while rules taken from one and allowances from
+// the other drop one. A decision that read the configuration twice would show as a drop.
+TEST(FilterConcurrency, NoVerdictMixesTwoRuleSets) {
+    constexpr int threadCount = 4;
+    constexpr int flowsPerThread = 4000;
+    constexpr int minimumSwaps = 2000;
+    auto inspector = std::make_shared<FakeTaskInspector>();
+    auto sink = std::make_shared<RecordingActivitySink>();
+    auto clock = std::make_shared<ManualClock>(Date::fromUnixSeconds(1'800'000'000.0));
+    FilterDataProvider provider({.taskInspector = inspector, .clock = clock, .activitySink = sink});
+
+    const AuditToken mail = inspector->add(1, {"com.example.mail", {}, "/Applications/Mail.app/M"});
+    const AuditToken chat = inspector->add(2, {"com.example.chat", {}, "/Applications/Chat.app/C"});
+    const double later = 1'800'000'060.0;
+    const auto blockingWithAllowance = [&](const std::string& signing, const std::string& bundle) {
+        const std::string key = CodeIdentity::make(signing, std::nullopt).key();
+        return std::make_shared<const PlistDictionary>(
+            PlistDictionary{{"blockedCodeIdentities", PlistArray{key}},
+                            {"blockedApplicationPaths", PlistArray{bundle}},
+                            {"temporaryAllowedCodeIdentities", PlistDictionary{{key, later}}}});
+    };
+    const auto mailRules = blockingWithAllowance("com.example.mail", "/Applications/Mail.app");
+    const auto chatRules = blockingWithAllowance("com.example.chat", "/Applications/Chat.app");
+    provider.setVendorConfiguration(mailRules);
+
+    std::atomic<bool> deciding{true};
+    std::atomic<int> swaps{0};
+    std::thread configurator([&] {
+        for (int i = 0; deciding.load(); ++i) {
+            provider.setVendorConfiguration(i % 2 == 0 ? chatRules : mailRules);
+            ++swaps;
+            std::this_thread::yield();
+        }
+    });
+    std::atomic<int> drops{0};
+    std::vector<std::thread> deciders;
+    for (int t = 0; t < threadCount; ++t) {
+        deciders.emplace_back([&, t] {
+            // Until the configuration has changed many times under the decisions.
+            for (int i = 0; i < flowsPerThread || swaps.load() < minimumSwaps; ++i) {
+                FilterFlow flow;
+                flow.direction = FilterFlow::Direction::outbound;
+                flow.sourceProcessAuditToken = testing::bytesOf((i + t) % 2 == 0 ? mail : chat);
+                flow.socket = SocketFlowInfo{6, std::nullopt, HostEndpoint{"192.0.2.1", "443"}};
+                if (provider.handleNewFlow(flow) == FilterVerdict::drop) {
+                    ++drops;
+                }
+            }
+        });
+    }
+    for (auto& decider : deciders) {
+        decider.join();
+    }
+    deciding = false;
+    configurator.join();
+
+    EXPECT_EQ(drops.load(), 0);
+    EXPECT_TRUE(sink->blocked().empty());
+    // Both rule sets were in force while flows were decided: each blocked process was matched.
+    const auto observations = sink->observations();
+    const auto matched = [&](const std::string& signing) {
+        return std::any_of(observations.begin(), observations.end(), [&](const auto& record) {
+            return record.process.signingIdentifier == signing;
+        });
+    };
+    EXPECT_TRUE(matched("com.example.mail"));
+    EXPECT_TRUE(matched("com.example.chat"));
 }
 
 } // namespace

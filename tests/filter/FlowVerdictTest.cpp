@@ -126,9 +126,16 @@ TEST_F(FlowVerdictTest, OwnCodeIsAllowedEvenWhenListed) {
                {"blockedApplicationPaths",
                 PlistArray{"/Applications/Zorvane.app", "/Applications/Chat.app"}}});
     EXPECT_EQ(provider.handleNewFlow(outbound(app, app)), FilterVerdict::allow);
-    // Own code acting for a blocked application is still own code.
+    // Own code acting for a blocked application is still own code, wherever it lives and
+    // whichever of the two identities it is.
     EXPECT_EQ(provider.handleNewFlow(outbound(chat, helper)), FilterVerdict::allow);
+    const AuditToken outside = inspector->add(
+        402, {"dev.quillmoor.Zorvane.FilterExtension", {}, "/usr/libexec/zorvane-filter"});
+    EXPECT_EQ(provider.handleNewFlow(outbound(chat, outside)), FilterVerdict::allow);
+    EXPECT_EQ(provider.handleNewFlow(outbound(app, chat)), FilterVerdict::allow);
     EXPECT_TRUE(sink->observations().empty());
+    // Without it the same blocked application is dropped.
+    EXPECT_EQ(provider.handleNewFlow(outbound(chat, chat)), FilterVerdict::drop);
 }
 
 TEST_F(FlowVerdictTest, LocalDestinationsAreAllowedButObserved) {
@@ -149,6 +156,17 @@ TEST_F(FlowVerdictTest, LocalDestinationsAreAllowedButObserved) {
     auto named = outbound(chat, chat, "203.0.113.9");
     named.socket->remoteHostname = "localhost";
     EXPECT_EQ(provider.handleNewFlow(named), FilterVerdict::allow);
+    // A name that is not loopback does not hide a loopback endpoint: the endpoint decides.
+    auto remoteName = outbound(chat, chat, "127.0.0.1");
+    remoteName.socket->remoteHostname = "example.com";
+    EXPECT_EQ(provider.handleNewFlow(remoteName), FilterVerdict::allow);
+    remoteName.socket->remoteEndpoint->hostname = "203.0.113.9";
+    EXPECT_EQ(provider.handleNewFlow(remoteName), FilterVerdict::drop);
+    // Without an endpoint only the name is left.
+    remoteName.socket->remoteEndpoint.reset();
+    EXPECT_EQ(provider.handleNewFlow(remoteName), FilterVerdict::drop);
+    remoteName.socket->remoteHostname = "127.0.0.1";
+    EXPECT_EQ(provider.handleNewFlow(remoteName), FilterVerdict::allow);
 }
 
 TEST_F(FlowVerdictTest, OnlyUdpNameLookupsAreExempt) {
@@ -220,6 +238,51 @@ TEST_F(FlowVerdictTest, HelperMatchesThroughItsSourceApplication) {
     EXPECT_EQ(provider.handleNewFlow(outbound(chat, std::nullopt)), FilterVerdict::drop);
     EXPECT_EQ(sink->blocked()[1].process.signingIdentifier, "com.example.chat");
     EXPECT_EQ(sink->blocked()[1].sourceApplication->signingIdentifier, "com.example.chat");
+}
+
+// A flow carries two identities, the source application's and the source process's; each rule
+// and each allowance is reached through either of them.
+TEST_F(FlowVerdictTest, EveryRuleAndAllowanceIsReachedThroughEitherIdentity) {
+    const AuditToken daemon =
+        inspector->add(600, {"com.example.networkd", withTeam("SYSTEM"), "/usr/libexec/networkd"});
+    const AuditToken netHelper =
+        inspector->add(601, {"com.example.nethelper", withTeam("NETTEAM"),
+                             "/Library/Helpers/Net.app/Contents/MacOS/nethelper"});
+    const PlistArray chatBundle{"/Applications/Chat.app"};
+
+    // The path rule through the source application alone: its helper lives outside the bundle
+    // and is listed nowhere.
+    configure({{"blockedApplicationPaths", chatBundle}});
+    EXPECT_EQ(provider.handleNewFlow(outbound(std::nullopt, daemon)), FilterVerdict::allow);
+    EXPECT_EQ(provider.handleNewFlow(outbound(chat, daemon)), FilterVerdict::drop);
+    ASSERT_EQ(sink->blocked().size(), 1u);
+    EXPECT_EQ(sink->blocked()[0].process.signingIdentifier, "com.example.networkd");
+    EXPECT_EQ(sink->blocked()[0].sourceApplication->signingIdentifier, "com.example.chat");
+
+    // Temporary allowances by identity, through the application or through the process.
+    const PlistArray chatKey{keyOf("com.example.chat", "CHATTEAM")};
+    const double later = startUnixSeconds + 60;
+    for (const auto& allowed :
+         {keyOf("com.example.chat", "CHATTEAM"), keyOf("com.example.networkd", "SYSTEM")}) {
+        configure({{"blockedCodeIdentities", chatKey},
+                   {"temporaryAllowedCodeIdentities", PlistDictionary{{allowed, later}}}});
+        EXPECT_EQ(provider.handleNewFlow(outbound(chat, daemon)), FilterVerdict::allow) << allowed;
+    }
+    // By bundle path, through the application's executable or through the process's.
+    for (const auto& [process, bundle] : {std::pair{daemon, "/Applications/Chat.app"},
+                                          std::pair{netHelper, "/Library/Helpers/Net.app"}}) {
+        configure({{"blockedCodeIdentities", chatKey},
+                   {"temporaryAllowedApplicationPaths", PlistDictionary{{bundle, later}}}});
+        EXPECT_EQ(provider.handleNewFlow(outbound(chat, process)), FilterVerdict::allow) << bundle;
+    }
+    // An allowance of a third party's identity or bundle lets nothing through.
+    configure({{"blockedCodeIdentities", chatKey},
+               {"temporaryAllowedCodeIdentities",
+                PlistDictionary{{keyOf("com.example.browser", "WEBTEAM"), later}}},
+               {"temporaryAllowedApplicationPaths",
+                PlistDictionary{{"/Applications/Browser.app", later}}}});
+    EXPECT_EQ(provider.handleNewFlow(outbound(chat, daemon)), FilterVerdict::drop);
+    EXPECT_EQ(sink->blocked().size(), 2u);
 }
 
 TEST_F(FlowVerdictTest, TemporaryAllowancesEndStrictly) {
