@@ -70,7 +70,10 @@ int runHost() {
             provider.activitySink = nullptr;
             return std::make_unique<HostedFilterDataProvider>(std::move(provider));
         };
-    dependencies.realProcesses = std::make_shared<LinuxTaskInspector>();
+    // Our own programs are ELF files too; those of the bundle the host runs from are ours.
+    const auto executable = ExtensionBundle::runningExecutable();
+    dependencies.realProcesses = std::make_shared<LinuxTaskInspector>(
+        "/proc", executable ? LinuxTaskInspector::ownBundleOf(*executable) : std::nullopt);
     dependencies.realProcessToken = [](std::int32_t pid) {
         return LinuxAuditTokens::tokenForPid(pid);
     };
