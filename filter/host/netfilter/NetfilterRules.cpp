@@ -134,6 +134,28 @@ std::optional<std::string> NetfilterRules::removeFamily(Family family) const {
     return std::nullopt;
 }
 
+std::optional<std::uint64_t> NetfilterRules::packetsSentToQueues() const {
+    std::uint64_t total = 0;
+    for (const Family family : {Family::ipv4, Family::ipv6}) {
+        const auto result = ExternalCommand::run(
+            {tool(family), "-w", "5", "-t", "filter", "-L", settings_.chain, "-v", "-x", "-n"});
+        if (!result.succeeded()) {
+            return std::nullopt;
+        }
+        std::istringstream lines(result.output);
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream fields(line);
+            std::uint64_t packets = 0;
+            std::string bytes;
+            std::string target;
+            if (fields >> packets >> bytes >> target && target == "NFQUEUE") {
+                total += packets;
+            }
+        }
+    }
+    return total;
+}
+
 std::optional<std::string> NetfilterRules::install() const {
     if (auto error = installFamily(Family::ipv4)) {
         return error;

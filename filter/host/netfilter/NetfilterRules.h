@@ -32,6 +32,12 @@ public:
     // Removes every jump to our chain, then the chain. Nothing to remove is no failure.
     std::optional<std::string> remove() const;
 
+    // How many packets the queue rules of both families have sent to the queues since install.
+    // Those the host did not receive were let through by the kernel without a verdict (no
+    // reader bound, or the queue full: the kernel counts these nowhere else). None when the
+    // counters cannot be read.
+    std::optional<std::uint64_t> packetsSentToQueues() const;
+
     // The rules of one family as a *-restore transaction; `jumps` are the jump rules to our
     // chain present now (as "-A OUTPUT ..." lines of -S), which the transaction deletes.
     enum class Family { ipv4, ipv6 };
