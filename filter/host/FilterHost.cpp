@@ -9,17 +9,33 @@
 #include "platform/linux/SystemDirectory.h"
 
 #include <asio/io_context.hpp>
+#include <asio/post.hpp>
 #include <asio/signal_set.hpp>
 #include <asio/steady_timer.hpp>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <future>
 
 namespace zorvane {
 namespace {
 
 // How long a shutdown waits for the provider's stop before leaving anyway.
 constexpr auto shutdownGrace = std::chrono::seconds(5);
+// How long a real flow waits for the host's thread before it passes undecided.
+constexpr auto realFlowDecisionLimit = std::chrono::seconds(1);
+
+// The provider is driven from the host's thread; a real flow's decision is made there too.
+FilterVerdict decideOnHostThread(asio::io_context& io, ProviderSupervisor& supervisor,
+                                 const FilterFlow& flow) {
+    auto verdict = std::make_shared<std::promise<FilterVerdict>>();
+    auto answer = verdict->get_future();
+    asio::post(io, [verdict, &supervisor, flow] { verdict->set_value(supervisor.decide(flow)); });
+    if (answer.wait_for(realFlowDecisionLimit) != std::future_status::ready) {
+        return FilterVerdict::allow;
+    }
+    return answer.get();
+}
 
 } // namespace
 
@@ -82,6 +98,18 @@ int FilterHost::run() {
         return 1;
     }
 
+    std::unique_ptr<HostFlowSource> flowSource;
+    if (dependencies_.makeFlowSource) {
+        flowSource = dependencies_.makeFlowSource([&io, &supervisor](const FilterFlow& flow) {
+            return decideOnHostThread(io, supervisor, flow);
+        });
+        if (auto error = flowSource->start()) {
+            std::fprintf(stderr, "ZorvaneFilter: real enforcement cannot start: %s\n",
+                         error->c_str());
+            return 1;
+        }
+    }
+
     asio::signal_set signals(io, SIGTERM, SIGINT);
     asio::steady_timer grace(io);
     signals.async_wait([&](const asio::error_code& error, int) {
@@ -104,6 +132,9 @@ int FilterHost::run() {
     std::fprintf(stderr, "ZorvaneFilter: serving %s\n",
                  (directory / SystemDirectory::flowSocketName).c_str());
     io.run();
+    if (flowSource) {
+        flowSource->stop();
+    }
     server.stop();
     return 0;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "filter/host/FlowRequestParser.h"
+#include "filter/host/HostFlowSource.h"
 #include "filter/host/HostTaskInspector.h"
 #include "filter/host/HostedProvider.h"
 #include "filter/host/SimulatedProcessTable.h"
@@ -28,6 +29,8 @@ public:
         std::shared_ptr<TaskInspector> realProcesses;
         FlowRequestParser::RealProcessToken realProcessToken;
         HostTaskInspector::SignatureReader readSignature;
+        // Real flows next to filter.sock (netfilter on Linux); absent: only filter.sock.
+        std::function<std::unique_ptr<HostFlowSource>(HostFlowSource::Decide)> makeFlowSource;
     };
 
     explicit FilterHost(Dependencies dependencies);
