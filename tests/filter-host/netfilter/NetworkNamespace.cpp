@@ -4,6 +4,8 @@
 #include "tests/support/Eventually.h"
 
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/wait.h>
@@ -23,6 +25,19 @@ std::optional<int> reap(pid_t child, std::chrono::milliseconds limit) {
         return std::nullopt;
     }
     return status;
+}
+
+// Whatever the body started and left running (a host after a failed assertion) would keep the
+// namespace alive after the test; it goes with the body.
+void killRemainingChildren() {
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream children(task.path() / "children");
+        for (pid_t child = 0; children >> child;) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+        }
+    }
 }
 
 } // namespace
@@ -67,6 +82,8 @@ std::string NetworkNamespace::run(const std::function<void()>& body,
         return "cannot fork";
     }
     if (child == 0) {
+        // A group of its own, so that an overrun takes what the body started along.
+        ::setpgid(0, 0);
         if (::unshare(CLONE_NEWNET) != 0) {
             std::fprintf(stderr, "unshare(CLONE_NEWNET) failed\n");
             ::_exit(3);
@@ -84,12 +101,15 @@ std::string NetworkNamespace::run(const std::function<void()>& body,
             ::_exit(4);
         }
         body();
+        killRemainingChildren();
         std::fflush(stdout);
         std::fflush(stderr);
         ::_exit(::testing::Test::HasFailure() ? 1 : 0);
     }
+    ::setpgid(child, child);
     const auto status = reap(child, limit);
     if (!status) {
+        ::kill(-child, SIGKILL);
         return "the namespace child overran its time and was killed";
     }
     if (!WIFEXITED(*status)) {

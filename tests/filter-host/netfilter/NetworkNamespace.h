@@ -20,7 +20,8 @@ public:
     // Runs `body` in a forked child that entered a fresh network namespace whose loopback is up
     // and carries the two documentation addresses above. The child's expectation failures are
     // printed by the child; the result says whether it reported any, crashed or overran `limit`
-    // (then it is killed). Empty when the body passed.
+    // (then it is killed). Processes the body started and left running are killed when it
+    // returns. Empty when the body passed.
     static std::string run(const std::function<void()>& body,
                            std::chrono::milliseconds limit = std::chrono::seconds(60));
 };
