@@ -86,41 +86,53 @@ std::optional<int> waitForExit(pid_t pid, std::chrono::milliseconds limit = 10s)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Servers on both namespace addresses: TCP listeners (the backlog accepts) and UDP echoes.
+// Servers on both namespace addresses (and a TCP one on 127.0.0.1, a DNS-port UDP one on the IPv4
+// address): TCP listeners (the backlog accepts) and UDP echoes.
 class Servers {
 public:
     Servers() {
-        for (const char* host : {NetworkNamespace::ipv4Address, NetworkNamespace::ipv6Address}) {
-            for (const int type : {SOCK_STREAM, SOCK_DGRAM}) {
-                sockaddr_storage address{};
-                socklen_t length = 0;
-                if (std::strchr(host, ':')) {
-                    auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
-                    v6.sin6_family = AF_INET6;
-                    v6.sin6_port = htons(port);
-                    inet_pton(AF_INET6, host, &v6.sin6_addr);
-                    length = sizeof v6;
-                } else {
-                    auto& v4 = reinterpret_cast<sockaddr_in&>(address);
-                    v4.sin_family = AF_INET;
-                    v4.sin_port = htons(port);
-                    inet_pton(AF_INET, host, &v4.sin_addr);
-                    length = sizeof v4;
-                }
-                const int descriptor = ::socket(address.ss_family, type | SOCK_CLOEXEC, 0);
-                EXPECT_EQ(::bind(descriptor, reinterpret_cast<sockaddr*>(&address), length), 0);
-                if (type == SOCK_STREAM) {
-                    ::listen(descriptor, 64);
-                } else {
-                    datagrams_.push_back(descriptor);
-                }
-                descriptors_.push_back(descriptor);
+        struct Endpoint {
+            const char* host;
+            std::uint16_t port;
+            int type;
+        };
+        const Endpoint endpoints[] = {
+            {NetworkNamespace::ipv4Address, port, SOCK_STREAM},
+            {NetworkNamespace::ipv4Address, port, SOCK_DGRAM},
+            {NetworkNamespace::ipv6Address, port, SOCK_STREAM},
+            {NetworkNamespace::ipv6Address, port, SOCK_DGRAM},
+            {"127.0.0.1", port, SOCK_STREAM},
+            {NetworkNamespace::ipv4Address, 53, SOCK_DGRAM},
+        };
+        for (const auto& endpoint : endpoints) {
+            sockaddr_storage address{};
+            socklen_t length = 0;
+            if (std::strchr(endpoint.host, ':')) {
+                auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+                v6.sin6_family = AF_INET6;
+                v6.sin6_port = htons(endpoint.port);
+                inet_pton(AF_INET6, endpoint.host, &v6.sin6_addr);
+                length = sizeof v6;
+            } else {
+                auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+                v4.sin_family = AF_INET;
+                v4.sin_port = htons(endpoint.port);
+                inet_pton(AF_INET, endpoint.host, &v4.sin_addr);
+                length = sizeof v4;
             }
+            const int descriptor = ::socket(address.ss_family, endpoint.type | SOCK_CLOEXEC, 0);
+            EXPECT_EQ(::bind(descriptor, reinterpret_cast<sockaddr*>(&address), length), 0);
+            if (endpoint.type == SOCK_STREAM) {
+                ::listen(descriptor, 64);
+            } else {
+                datagrams_.push_back({descriptor, POLLIN, 0});
+            }
+            descriptors_.push_back(descriptor);
         }
         echo_ = std::thread([this] {
             while (!stop_) {
-                pollfd fds[2] = {{datagrams_[0], POLLIN, 0}, {datagrams_[1], POLLIN, 0}};
-                if (::poll(fds, 2, 50) <= 0) {
+                auto fds = datagrams_;
+                if (::poll(fds.data(), fds.size(), 50) <= 0) {
                     continue;
                 }
                 for (const auto& fd : fds) {
@@ -149,7 +161,7 @@ public:
 
 private:
     std::vector<int> descriptors_;
-    std::vector<int> datagrams_;
+    std::vector<pollfd> datagrams_;
     std::atomic<bool> stop_{false};
     std::thread echo_;
 };
@@ -157,9 +169,10 @@ private:
 class NetfilterEndToEnd : public ::testing::Test {
 protected:
     // The probe's outcome: 0 connected, 1 refused, other: failed otherwise.
-    int probe(const std::filesystem::path& program, const char* protocol, const char* host) {
+    int probe(const std::filesystem::path& program, const char* protocol, const char* host,
+              std::uint16_t to = port) {
         const pid_t pid =
-            spawn(program, {protocol, host, std::to_string(port)}, system, directory / "probe.out");
+            spawn(program, {protocol, host, std::to_string(to)}, system, directory / "probe.out");
         return pid > 0 ? waitForExit(pid).value_or(-2) : -3;
     }
 
@@ -218,6 +231,9 @@ TEST_F(NetfilterEndToEnd, AListedProgramIsRefusedAndAnUnlistedCopyConnectsUntilT
             EXPECT_EQ(probe(listed, "tcp", v6), 1);
             EXPECT_EQ(probe(listed, "udp", v4), 1);
             EXPECT_EQ(probe(listed, "udp", v6), 1);
+            // Loopback and DNS stay open to every program.
+            EXPECT_EQ(probe(listed, "tcp", "127.0.0.1"), 0);
+            EXPECT_EQ(probe(listed, "udp", v4, 53), 0);
             for (const char* protocol : {"tcp", "udp"}) {
                 for (const char* address : {v4, v6}) {
                     EXPECT_EQ(probe(unlisted, protocol, address), 0) << protocol << " " << address;
