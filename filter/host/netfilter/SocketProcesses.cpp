@@ -13,6 +13,7 @@ namespace {
 
 // Sockets of processes that have closed them stay behind until then.
 constexpr std::size_t maximumRemembered = 1 << 16;
+constexpr std::size_t maximumRecent = 8;
 
 std::optional<std::uint32_t> socketInode(std::string_view link) {
     constexpr std::string_view prefix = "socket:[";
@@ -79,16 +80,35 @@ bool SocketProcesses::index(std::int32_t pid, std::uint32_t inode) {
     return found;
 }
 
+void SocketProcesses::rememberRecent(std::int32_t pid) {
+    const auto it = std::find(recent_.begin(), recent_.end(), pid);
+    if (it != recent_.end()) {
+        recent_.erase(it);
+    }
+    recent_.insert(recent_.begin(), pid);
+    if (recent_.size() > maximumRecent) {
+        recent_.pop_back();
+    }
+}
+
 std::optional<std::int32_t> SocketProcesses::processOf(std::uint32_t inode, std::uint32_t uid) {
     std::lock_guard guard(lock_);
     if (const auto it = holders_.find(inode); it != holders_.end()) {
         if (holds(it->second, inode)) {
+            rememberRecent(it->second.pid);
             return it->second.pid;
         }
         holders_.erase(it);
     }
     if (holders_.size() > maximumRemembered) {
         holders_.clear();
+    }
+    const auto recent = recent_;
+    for (const std::int32_t pid : recent) {
+        if (index(pid, inode)) {
+            rememberRecent(pid);
+            return pid;
+        }
     }
 
     std::vector<std::int32_t> owned;
@@ -112,7 +132,8 @@ std::optional<std::int32_t> SocketProcesses::processOf(std::uint32_t inode, std:
     for (auto* group : {&owned, &others}) {
         std::sort(group->rbegin(), group->rend());
         for (const std::int32_t pid : *group) {
-            if (index(pid, inode)) {
+            if (std::find(recent.begin(), recent.end(), pid) == recent.end() && index(pid, inode)) {
+                rememberRecent(pid);
                 return pid;
             }
         }

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <unordered_map>
+#include <vector>
 
 namespace zorvane {
 
@@ -30,10 +31,14 @@ private:
     bool holds(const Holder& holder, std::uint32_t inode) const;
     // Reads one process's descriptors into the cache; true when the inode was among them.
     bool index(std::int32_t pid, std::uint32_t inode);
+    void rememberRecent(std::int32_t pid);
 
     std::filesystem::path procRoot_;
     std::mutex lock_;
     std::unordered_map<std::uint32_t, Holder> holders_;
+    // The processes whose sockets were found last, newest first: a program that connects once
+    // usually connects again, with a socket no scan has seen yet.
+    std::vector<std::int32_t> recent_;
 };
 
 } // namespace zorvane
