@@ -104,15 +104,17 @@ struct PacketQueue::Reader {
                 }
                 return;
             }
-            if (fds[1].revents != 0) {
-                return;
-            }
             for (;;) {
                 const ssize_t received = ::recv(descriptor, buffer, sizeof buffer, MSG_DONTWAIT);
                 if (received < 0) {
                     break;
                 }
                 nfq_handle_packet(handle, buffer, static_cast<int>(received));
+            }
+            // Whatever was delivered has had its verdict by now; the kernel would drop what is
+            // still waiting when the queue goes.
+            if (fds[1].revents != 0) {
+                return;
             }
         }
     }
