@@ -5,6 +5,8 @@
 //   QueueAcceptAll  the rules and the queue, with a reader that accepts without deciding
 //   FilterAllow     the filter on: attribution and the provider's verdict, a known process allowed
 //   FilterRefuse    the same process listed: the time until connect() fails with ECONNREFUSED
+//   FreshProcess*   each connect() from a new process (forked), so that attribution scans for
+//                   it and the provider resolves its identity: without rules, and filter on
 #include "filter/FilterDataProvider.h"
 #include "filter/host/netfilter/ExternalCommand.h"
 #include "filter/host/netfilter/NetfilterFlowSource.h"
@@ -22,6 +24,7 @@
 #include <netinet/in.h>
 #include <sched.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -111,6 +114,46 @@ void measure(benchmark::State& state, int expectedError) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
 
+// Each connect() from a freshly forked process, which reports its latency through a pipe.
+void measureFresh(benchmark::State& state) {
+    Listener listener;
+    std::vector<double> microseconds;
+    std::size_t unexpected = 0;
+    for (auto _ : state) {
+        int report[2];
+        if (::pipe(report) != 0) {
+            state.SkipWithError("pipe");
+            return;
+        }
+        const pid_t child = ::fork();
+        if (child == 0) {
+            std::chrono::nanoseconds took{};
+            const std::int64_t result[2] = {connectOnce(took), took.count()};
+            [[maybe_unused]] const auto written = ::write(report[1], result, sizeof result);
+            ::_exit(0);
+        }
+        ::close(report[1]);
+        std::int64_t result[2] = {-1, 0};
+        if (::read(report[0], result, sizeof result) != sizeof result || result[0] != 0) {
+            ++unexpected;
+        }
+        ::close(report[0]);
+        ::waitpid(child, nullptr, 0);
+        microseconds.push_back(static_cast<double>(result[1]) / 1000.0);
+    }
+    std::sort(microseconds.begin(), microseconds.end());
+    auto percentile = [&](double p) {
+        return microseconds.empty()
+                   ? 0.0
+                   : microseconds[std::min(microseconds.size() - 1,
+                                           static_cast<std::size_t>(p * microseconds.size()))];
+    };
+    state.counters["p50_us"] = percentile(0.50);
+    state.counters["p99_us"] = percentile(0.99);
+    state.counters["unexpected"] = static_cast<double>(unexpected);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+
 NetfilterRules::Settings ruleSettings() {
     return {.chain = "ZV_BENCH", .firstQueue = 500, .queueCount = 2};
 }
@@ -138,7 +181,8 @@ void QueueAcceptAll(benchmark::State& state) {
 }
 
 // The provider as the host runs it, with a rule set that lists `listed`.
-void throughFilter(benchmark::State& state, const std::string& listed, int expectedError) {
+void throughFilter(benchmark::State& state, const std::string& listed, int expectedError,
+                   bool freshProcesses = false) {
     FilterDataProvider provider({.taskInspector = std::make_shared<LinuxTaskInspector>()});
     provider.setVendorConfiguration(std::make_shared<const PlistDictionary>(
         PlistDictionary{{"blockedCodeIdentities", PlistArray{listed}}}));
@@ -150,7 +194,11 @@ void throughFilter(benchmark::State& state, const std::string& listed, int expec
         state.SkipWithError(error->c_str());
         return;
     }
-    measure(state, expectedError);
+    if (freshProcesses) {
+        measureFresh(state);
+    } else {
+        measure(state, expectedError);
+    }
     const auto counts = source.counts();
     state.counters["unattributed"] = static_cast<double>(counts.queue.unattributed);
     source.stop();
@@ -169,10 +217,20 @@ void FilterRefuse(benchmark::State& state) {
     throughFilter(state, ownKey(), ECONNREFUSED);
 }
 
+void FreshProcessNoRules(benchmark::State& state) {
+    measureFresh(state);
+}
+
+void FreshProcessFilterAllow(benchmark::State& state) {
+    throughFilter(state, CodeIdentity::make("/usr/bin/someone-else", std::nullopt).key(), 0, true);
+}
+
 BENCHMARK(NoRules)->Iterations(5000)->UseRealTime();
 BENCHMARK(QueueAcceptAll)->Iterations(5000)->UseRealTime();
 BENCHMARK(FilterAllow)->Iterations(5000)->UseRealTime();
 BENCHMARK(FilterRefuse)->Iterations(5000)->UseRealTime();
+BENCHMARK(FreshProcessNoRules)->Iterations(1000)->UseRealTime();
+BENCHMARK(FreshProcessFilterAllow)->Iterations(1000)->UseRealTime();
 
 } // namespace
 
