@@ -1,6 +1,7 @@
 #include "tools/StatusCommand.h"
 
 #include "filter/FilterRuleSet.h"
+#include "filter/host/netfilter/NetfilterFlowSource.h"
 #include "platform/linux/ExtensionStateFile.h"
 #include "platform/linux/FileLock.h"
 #include "platform/linux/FilterConfigurationFile.h"
@@ -10,6 +11,7 @@
 #include "zorvane/BuildInfo.h"
 
 #include <chrono>
+#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -73,6 +75,26 @@ void printHost(const std::filesystem::path& directory, std::FILE* out) {
     } else {
         std::fprintf(out, "Filter host: not running (every flow is allowed)\n");
     }
+}
+
+// Whether the running host decides the machine's real connections, with what it counted (the
+// host rewrites the file every few seconds and removes it when it stops).
+void printEnforcement(const std::filesystem::path& directory, std::FILE* out) {
+    if (FileLock::isHeld(directory / SystemDirectory::hostLockName)) {
+        std::ifstream file(directory / NetfilterFlowSource::statusFileName);
+        const auto counts = nlohmann::json::parse(file, nullptr, false);
+        if (file.is_open() && counts.is_object()) {
+            std::fprintf(out,
+                         "enforcement: netfilter (queues %s; queued %llu, allowed %llu, dropped "
+                         "%llu, failed open %llu, unattributed %llu)\n",
+                         counts.value("queues", std::string("?")).c_str(),
+                         counts.value("queued", 0ULL), counts.value("allowed", 0ULL),
+                         counts.value("dropped", 0ULL), counts.value("failedOpen", 0ULL),
+                         counts.value("unattributed", 0ULL));
+            return;
+        }
+    }
+    std::fprintf(out, "enforcement: simulated\n");
 }
 
 void printExtensions(const std::filesystem::path& directory, std::FILE* out) {
@@ -194,6 +216,7 @@ int StatusCommand::run(const std::vector<std::string>& arguments,
     std::fprintf(out, "System directory: %s\n", systemDirectory.c_str());
     printExtensions(systemDirectory, out);
     printHost(systemDirectory, out);
+    printEnforcement(systemDirectory, out);
     printConfiguration(systemDirectory, out);
     return 0;
 }

@@ -111,6 +111,19 @@ int FilterHost::run() {
         return 1;
     }
 
+    std::unique_ptr<HostFlowSource> flowSource;
+    if (dependencies_.makeFlowSource) {
+        // Decisions are safe on any thread; the source's own threads make them, so a real
+        // flow never waits for the socket's thread or the decision pool.
+        flowSource = dependencies_.makeFlowSource(
+            [&supervisor](const FilterFlow& flow) { return supervisor.decide(flow); });
+        if (auto error = flowSource->start()) {
+            std::fprintf(stderr, "ZorvaneFilter: real enforcement cannot start: %s\n",
+                         error->c_str());
+            return 1;
+        }
+    }
+
     asio::signal_set signals(io, SIGTERM, SIGINT);
     asio::steady_timer grace(io);
     bool shuttingDown = false;
@@ -140,6 +153,9 @@ int FilterHost::run() {
     std::fprintf(stderr, "ZorvaneFilter: serving %s\n",
                  (directory / SystemDirectory::flowSocketName).c_str());
     io.run();
+    if (flowSource) {
+        flowSource->stop();
+    }
     server.stop();
     // Decisions still running finish; queued ones are dropped with their connections.
     decisions.stop();

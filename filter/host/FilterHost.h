@@ -2,6 +2,7 @@
 
 #include "filter/host/FlowRequestParser.h"
 #include "filter/host/FlowSocketServer.h"
+#include "filter/host/HostFlowSource.h"
 #include "filter/host/HostTaskInspector.h"
 #include "filter/host/HostedProvider.h"
 #include "filter/host/SimulatedProcessTable.h"
@@ -35,6 +36,8 @@ public:
         // connection that asked for it, never the socket or the configuration.
         std::size_t decisionThreads = 4;
         FlowSocketServer::Options socketOptions;
+        // Real flows next to filter.sock (netfilter on Linux); absent: only filter.sock.
+        std::function<std::unique_ptr<HostFlowSource>(HostFlowSource::Decide)> makeFlowSource;
     };
 
     explicit FilterHost(Dependencies dependencies);

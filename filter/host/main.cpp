@@ -5,6 +5,7 @@
 #include "filter/host/FilterHost.h"
 #include "filter/host/HostKeeper.h"
 #include "filter/host/HostedFilterDataProvider.h"
+#include "filter/host/netfilter/NetfilterFlowSource.h"
 #include "platform/linux/FileLock.h"
 #include "platform/linux/LinuxAuditTokens.h"
 #include "platform/linux/LinuxListenerOwner.h"
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -31,13 +33,16 @@ using namespace zorvane;
 
 void printUsage(std::FILE* out) {
     std::fprintf(out,
-                 "usage: ZorvaneFilter [--keep-alive]\n"
+                 "usage: ZorvaneFilter [--keep-alive] [--netfilter]\n"
                  "Runs the content filter for the system directory ($ZORVANE_SYSTEM_DIR, default\n"
                  "$XDG_STATE_HOME/zorvane/system): follows filter-configuration.plist there and\n"
                  "answers flow requests on filter.sock. Stops on SIGTERM or SIGINT.\n"
                  "With --keep-alive it runs the filter as a child process and starts it again\n"
                  "whenever it crashes or is killed, as the system does for an activated\n"
-                 "extension; SIGTERM or SIGINT stops both.\n");
+                 "extension; SIGTERM or SIGINT stops both.\n"
+                 "With --netfilter (needs CAP_NET_ADMIN, as root) it also decides every new\n"
+                 "outbound TCP and UDP connection of the machine: netfilter rules of its own\n"
+                 "queue their first packets, and a refused program's connection fails at once.\n");
 }
 
 // The filter's own bundle identifier, from the extension's Info.plist when it runs from the
@@ -51,7 +56,7 @@ std::string mainBundleIdentifier() {
     return build_info::filterBundleIdentifier;
 }
 
-int runHost() {
+int runHost(bool netfilter) {
     const auto directory = SystemDirectory::path();
     if (!directory) {
         std::fprintf(stderr,
@@ -85,13 +90,26 @@ int runHost() {
             provider.receiverCheck = receiverCheck;
             return std::make_unique<HostedFilterDataProvider>(std::move(provider));
         };
-    dependencies.realProcesses = std::make_shared<LinuxTaskInspector>();
+    // Our own programs are ELF files too; those of the bundle the host runs from are ours.
+    const auto executable = ExtensionBundle::runningExecutable();
+    dependencies.realProcesses = std::make_shared<LinuxTaskInspector>(
+        "/proc", executable ? LinuxTaskInspector::ownBundleOf(*executable) : std::nullopt);
     dependencies.realProcessToken = [](std::int32_t pid) {
         return LinuxAuditTokens::tokenForPid(pid);
     };
     dependencies.readSignature = [](const std::string& executable) {
         return MachOSignatureReader::readFile(executable);
     };
+    if (netfilter) {
+        dependencies.makeFlowSource = [directory = *directory](HostFlowSource::Decide decide) {
+            NetfilterFlowSource::Settings settings;
+            settings.rules.queueCount = 2;
+            settings.statusFile = directory / NetfilterFlowSource::statusFileName;
+            return std::make_unique<NetfilterFlowSource>(
+                std::move(settings), std::move(decide),
+                [](std::int32_t pid) { return LinuxAuditTokens::tokenForPid(pid); });
+        };
+    }
     FilterHost host(std::move(dependencies));
     return host.run();
 }
@@ -121,7 +139,7 @@ void closeInheritedDescriptors() {
 }
 
 // The system's part: one keeper per system directory, holding the keeper lock for its life.
-int runKeeper() {
+int runKeeper(bool netfilter) {
     const auto directory = SystemDirectory::path();
     if (!directory || !SystemDirectory::ensureExists(*directory)) {
         std::fprintf(stderr,
@@ -147,6 +165,9 @@ int runKeeper() {
     HostKeeper::Options options;
     options.executable = self.string();
     options.hostLock = *directory / SystemDirectory::hostLockName;
+    if (netfilter) {
+        options.arguments.push_back("--netfilter");
+    }
     HostKeeper keeper(io, std::move(options));
     asio::signal_set signals(io, SIGTERM, SIGINT);
     signals.async_wait([&](const asio::error_code& signalError, int) {
@@ -173,16 +194,29 @@ int main(int argc, char** argv) {
         std::printf("ZorvaneFilter %s (%s)\n", build_info::shortVersion, build_info::buildNumber);
         return 0;
     }
-    const bool keepAlive = argc == 2 && std::strcmp(argv[1], "--keep-alive") == 0;
-    if (argc >= 2 && !keepAlive) {
-        printUsage(stderr);
+    bool keepAlive = false;
+    bool netfilter = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        bool* flag = argument == "--keep-alive"  ? &keepAlive
+                     : argument == "--netfilter" ? &netfilter
+                                                 : nullptr;
+        if (flag == nullptr || *flag) {
+            printUsage(stderr);
+            return 2;
+        }
+        *flag = true;
+    }
+    if (netfilter && !NetfilterFlowSource::mayAdministerNetwork()) {
+        std::fprintf(stderr, "ZorvaneFilter: --netfilter changes the packet filter, which needs "
+                             "CAP_NET_ADMIN (run it as root)\n");
         return 2;
     }
     closeInheritedDescriptors();
     // A client that hangs up before its reply must not end the host.
     std::signal(SIGPIPE, SIG_IGN);
     try {
-        return keepAlive ? runKeeper() : runHost();
+        return keepAlive ? runKeeper(netfilter) : runHost(netfilter);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "ZorvaneFilter: %s\n", error.what());
         return 1;

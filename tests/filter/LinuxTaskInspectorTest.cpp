@@ -3,6 +3,10 @@
 #include "filter/FilterDataProvider.h"
 #include "platform/linux/LinuxAuditTokens.h"
 #include "platform/linux/LinuxProcFiles.h"
+#include "shared/Base64.h"
+#include "shared/CodeIdentity.h"
+#include "shared/OwnIdentifier.h"
+#include "tests/support/BundleBuilder.h"
 #include "tests/support/MachOBuilder.h"
 #include "tests/support/TemporaryDirectory.h"
 
@@ -19,7 +23,7 @@ std::vector<std::uint8_t> bytesOf(const AuditToken& token) {
     return {bytes.begin(), bytes.end()};
 }
 
-TEST(LinuxTaskInspector, OwnProcessIsFoundButItsElfCarriesNoSignature) {
+TEST(LinuxTaskInspector, AnElfProcessIsNamedByTheCanonicalPathOfItsExecutable) {
     const auto token = LinuxAuditTokens::tokenForPid(getpid());
     ASSERT_TRUE(token);
     EXPECT_EQ(token->pid(), getpid());
@@ -30,19 +34,27 @@ TEST(LinuxTaskInspector, OwnProcessIsFoundButItsElfCarriesNoSignature) {
     EXPECT_EQ(token->generation(),
               static_cast<std::uint32_t>(*LinuxProcFiles::startTime("/proc", getpid())));
 
+    const auto path = std::filesystem::canonical("/proc/self/exe").string();
     LinuxTaskInspector inspector;
     const auto task = inspector.createTask(*token);
     ASSERT_TRUE(task);
-    EXPECT_FALSE(task->signingIdentifier());
+    EXPECT_EQ(task->signingIdentifier(), path);
     EXPECT_FALSE(task->entitlementValue("com.apple.developer.team-identifier"));
-    EXPECT_EQ(inspector.processPath(getpid()),
-              std::filesystem::read_symlink("/proc/self/exe").string());
+    EXPECT_EQ(inspector.processPath(getpid()), path);
 
-    // Unsigned code has no identity, so its flows are allowed.
+    // No team; listed by the key of its path, and blocked by it.
+    const std::string key = "." + Base64::encode(path);
     FilterDataProvider provider({.taskInspector = std::make_shared<LinuxTaskInspector>()});
     provider.setVendorConfiguration(std::make_shared<const PlistDictionary>(
-        PlistDictionary{{"blockedApplicationPaths", PlistArray{"/"}}}));
-    EXPECT_FALSE(provider.resolveProcessIdentity(bytesOf(*token)));
+        PlistDictionary{{"blockedCodeIdentities", PlistArray{key}}}));
+    const auto identity = provider.resolveProcessIdentity(bytesOf(*token));
+    ASSERT_TRUE(identity);
+    EXPECT_EQ(*identity, (ProcessIdentity{path, std::nullopt, path}));
+    EXPECT_EQ(CodeIdentity::make(identity->signingIdentifier, identity->teamIdentifier).key(), key);
+    FilterFlow flow;
+    flow.direction = FilterFlow::Direction::outbound;
+    flow.sourceProcessAuditToken = bytesOf(*token);
+    EXPECT_EQ(provider.handleNewFlow(flow), FilterVerdict::drop);
 }
 
 TEST(LinuxTaskInspector, TokenOfAnotherGenerationOrAGoneProcessHasNoTask) {
@@ -118,6 +130,45 @@ TEST(LinuxTaskInspector, SignedExecutableGivesIdentifierAndEntitlements) {
     // The team comes from the entitlements, as the system's task interface gives it.
     EXPECT_EQ(*identity, (ProcessIdentity{"com.example.chat", std::string("ABCDE12345"),
                                           executable.string()}));
+}
+
+// A copy of this test's own ELF file at another path is another program; inside our own bundle
+// (the filter extension nested in the application included) it is ours.
+TEST(LinuxTaskInspector, ElfFilesOfOurOwnBundleCarryItsIdentifier) {
+    TemporaryDirectory files;
+    const auto application = files / "Zorvane.app";
+    BundleBuilder::application(application, "dev.quillmoor.Zorvane", std::vector<std::uint8_t>{0});
+    const auto extension = application / "Contents" / "Library" / "SystemExtensions" /
+                           "dev.quillmoor.Zorvane.FilterExtension.systemextension";
+    const auto filter = extension / "Contents" / "MacOS" / "ZorvaneFilter";
+    const auto helper = application / "Contents" / "MacOS" / "helper";
+    const auto elsewhere = files / "bin" / "probe";
+    for (const auto& copy : {filter, helper, elsewhere}) {
+        std::filesystem::create_directories(copy.parent_path());
+        std::filesystem::copy_file("/proc/self/exe", copy);
+    }
+
+    const auto own = LinuxTaskInspector::ownBundleOf(filter);
+    ASSERT_TRUE(own);
+    EXPECT_EQ(own->directory, application);
+    EXPECT_EQ(own->identifier, "dev.quillmoor.Zorvane");
+    EXPECT_FALSE(LinuxTaskInspector::ownBundleOf(elsewhere));
+
+    const OwnIdentifier ownIdentifier(std::nullopt);
+    std::int32_t pid = 5000;
+    for (const auto& [executable, isOwn] :
+         {std::pair{filter, true}, std::pair{helper, true}, std::pair{elsewhere, false}}) {
+        FakeProcTree proc(++pid, 77, executable);
+        LinuxTaskInspector inspector(proc.root(), own);
+        const auto task = inspector.createTask(*LinuxAuditTokens::tokenForPid(pid, proc.root()));
+        ASSERT_TRUE(task);
+        const auto identifier = task->signingIdentifier();
+        ASSERT_TRUE(identifier);
+        EXPECT_EQ(ownIdentifier.isOwnIdentifier(*identifier), isOwn) << executable;
+        if (!isOwn) {
+            EXPECT_EQ(*identifier, executable.string());
+        }
+    }
 }
 
 } // namespace

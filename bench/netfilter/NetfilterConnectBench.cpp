@@ -1,0 +1,253 @@
+// What the netfilter path costs a program's connect(), in a network namespace of its own (needs
+// root; without it the program says so and exits 0). Every case connects to a listener on
+// 192.0.2.1 and reports connect() latency percentiles and the connection rate:
+//   NoRules         no rules at all (the baseline)
+//   QueueAcceptAll  the rules and the queue, with a reader that accepts without deciding
+//   FilterAllow     the filter on: attribution and the provider's verdict, a known process allowed
+//   FilterRefuse    the same process listed: the time until connect() fails with ECONNREFUSED
+//   FreshProcess*   each connect() from a new process (forked), so that attribution scans for
+//                   it and the provider resolves its identity: without rules, and filter on
+#include "filter/FilterDataProvider.h"
+#include "filter/host/netfilter/ExternalCommand.h"
+#include "filter/host/netfilter/NetfilterFlowSource.h"
+#include "platform/linux/LinuxAuditTokens.h"
+#include "platform/linux/LinuxTaskInspector.h"
+#include "shared/CodeIdentity.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace zorvane;
+
+constexpr std::uint16_t port = 7200;
+
+sockaddr_in serverAddress() {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    inet_pton(AF_INET, "192.0.2.1", &address.sin_addr);
+    return address;
+}
+
+// Accepts and closes every connection.
+class Listener {
+public:
+    Listener() {
+        descriptor_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        ::setsockopt(descriptor_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        const auto address = serverAddress();
+        ::bind(descriptor_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        ::listen(descriptor_, 4096);
+        thread_ = std::thread([this] {
+            while (true) {
+                const int client = ::accept(descriptor_, nullptr, nullptr);
+                if (client < 0) {
+                    return;
+                }
+                ::close(client);
+            }
+        });
+    }
+    ~Listener() {
+        ::shutdown(descriptor_, SHUT_RDWR);
+        thread_.join();
+        ::close(descriptor_);
+    }
+
+private:
+    int descriptor_ = -1;
+    std::thread thread_;
+};
+
+// One connect() and its duration; the result is the errno (0: connected).
+int connectOnce(std::chrono::nanoseconds& took) {
+    const auto address = serverAddress();
+    const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // A reset close leaves no TIME_WAIT behind to run out of ports.
+    const linger reset{1, 0};
+    ::setsockopt(descriptor, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    const auto start = std::chrono::steady_clock::now();
+    const int result =
+        ::connect(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    took = std::chrono::steady_clock::now() - start;
+    const int error = result == 0 ? 0 : errno;
+    ::close(descriptor);
+    return error;
+}
+
+void measure(benchmark::State& state, int expectedError) {
+    Listener listener;
+    std::vector<double> microseconds;
+    microseconds.reserve(100000);
+    std::size_t unexpected = 0;
+    for (auto _ : state) {
+        std::chrono::nanoseconds took{};
+        if (connectOnce(took) != expectedError) {
+            ++unexpected;
+        }
+        microseconds.push_back(std::chrono::duration<double, std::micro>(took).count());
+    }
+    std::sort(microseconds.begin(), microseconds.end());
+    auto percentile = [&](double p) {
+        return microseconds.empty()
+                   ? 0.0
+                   : microseconds[std::min(microseconds.size() - 1,
+                                           static_cast<std::size_t>(p * microseconds.size()))];
+    };
+    state.counters["p50_us"] = percentile(0.50);
+    state.counters["p99_us"] = percentile(0.99);
+    state.counters["unexpected"] = static_cast<double>(unexpected);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+
+// Each connect() from a freshly forked process, which reports its latency through a pipe.
+void measureFresh(benchmark::State& state) {
+    Listener listener;
+    std::vector<double> microseconds;
+    std::size_t unexpected = 0;
+    for (auto _ : state) {
+        int report[2];
+        if (::pipe(report) != 0) {
+            state.SkipWithError("pipe");
+            return;
+        }
+        const pid_t child = ::fork();
+        if (child == 0) {
+            std::chrono::nanoseconds took{};
+            const std::int64_t result[2] = {connectOnce(took), took.count()};
+            [[maybe_unused]] const auto written = ::write(report[1], result, sizeof result);
+            ::_exit(0);
+        }
+        ::close(report[1]);
+        std::int64_t result[2] = {-1, 0};
+        if (::read(report[0], result, sizeof result) != sizeof result || result[0] != 0) {
+            ++unexpected;
+        }
+        ::close(report[0]);
+        ::waitpid(child, nullptr, 0);
+        microseconds.push_back(static_cast<double>(result[1]) / 1000.0);
+    }
+    std::sort(microseconds.begin(), microseconds.end());
+    auto percentile = [&](double p) {
+        return microseconds.empty()
+                   ? 0.0
+                   : microseconds[std::min(microseconds.size() - 1,
+                                           static_cast<std::size_t>(p * microseconds.size()))];
+    };
+    state.counters["p50_us"] = percentile(0.50);
+    state.counters["p99_us"] = percentile(0.99);
+    state.counters["unexpected"] = static_cast<double>(unexpected);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+
+NetfilterRules::Settings ruleSettings() {
+    return {.chain = "ZV_BENCH", .firstQueue = 500, .queueCount = 2};
+}
+
+void NoRules(benchmark::State& state) {
+    measure(state, 0);
+}
+
+void QueueAcceptAll(benchmark::State& state) {
+    NetfilterRules rules(ruleSettings());
+    if (auto error = rules.install()) {
+        state.SkipWithError(error->c_str());
+        return;
+    }
+    PacketQueue queue({.firstQueue = 500, .queueCount = 2},
+                      [](const PacketHeaders&) { return PacketQueue::Decision::allow; });
+    if (auto error = queue.start()) {
+        state.SkipWithError(error->c_str());
+        rules.remove();
+        return;
+    }
+    measure(state, 0);
+    queue.stop();
+    rules.remove();
+}
+
+// The provider as the host runs it, with a rule set that lists `listed`.
+void throughFilter(benchmark::State& state, const std::string& listed, int expectedError,
+                   bool freshProcesses = false) {
+    FilterDataProvider provider({.taskInspector = std::make_shared<LinuxTaskInspector>()});
+    provider.setVendorConfiguration(std::make_shared<const PlistDictionary>(
+        PlistDictionary{{"blockedCodeIdentities", PlistArray{listed}}}));
+    NetfilterFlowSource source(
+        {.rules = ruleSettings()},
+        [&](const FilterFlow& flow) { return provider.handleNewFlow(flow); },
+        [](std::int32_t pid) { return LinuxAuditTokens::tokenForPid(pid); });
+    if (auto error = source.start()) {
+        state.SkipWithError(error->c_str());
+        return;
+    }
+    if (freshProcesses) {
+        measureFresh(state);
+    } else {
+        measure(state, expectedError);
+    }
+    const auto counts = source.counts();
+    state.counters["unattributed"] = static_cast<double>(counts.queue.unattributed);
+    source.stop();
+}
+
+std::string ownKey() {
+    return CodeIdentity::make(std::filesystem::canonical("/proc/self/exe").string(), std::nullopt)
+        .key();
+}
+
+void FilterAllow(benchmark::State& state) {
+    throughFilter(state, CodeIdentity::make("/usr/bin/someone-else", std::nullopt).key(), 0);
+}
+
+void FilterRefuse(benchmark::State& state) {
+    throughFilter(state, ownKey(), ECONNREFUSED);
+}
+
+void FreshProcessNoRules(benchmark::State& state) {
+    measureFresh(state);
+}
+
+void FreshProcessFilterAllow(benchmark::State& state) {
+    throughFilter(state, CodeIdentity::make("/usr/bin/someone-else", std::nullopt).key(), 0, true);
+}
+
+BENCHMARK(NoRules)->Iterations(5000)->UseRealTime();
+BENCHMARK(QueueAcceptAll)->Iterations(5000)->UseRealTime();
+BENCHMARK(FilterAllow)->Iterations(5000)->UseRealTime();
+BENCHMARK(FilterRefuse)->Iterations(5000)->UseRealTime();
+BENCHMARK(FreshProcessNoRules)->Iterations(1000)->UseRealTime();
+BENCHMARK(FreshProcessFilterAllow)->Iterations(1000)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (::geteuid() != 0) {
+        std::fprintf(stderr, "bench_netfilter_connect: needs root (a network namespace and "
+                             "netfilter rules of its own); nothing measured\n");
+        return 0;
+    }
+    if (::unshare(CLONE_NEWNET) != 0 ||
+        !ExternalCommand::run({"ip", "link", "set", "lo", "up"}).succeeded() ||
+        !ExternalCommand::run({"ip", "addr", "add", "192.0.2.1/32", "dev", "lo"}).succeeded()) {
+        std::fprintf(stderr, "bench_netfilter_connect: cannot make its network namespace\n");
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
