@@ -1,10 +1,11 @@
 #include "PlistCodec.h"
 
+#include "UntrustedFile.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <memory>
 #include <plist/plist.h>
@@ -234,22 +235,11 @@ std::optional<PlistValue> PlistCodec::readFile(const std::filesystem::path& path
                                                std::uintmax_t maxBytes) {
     // Everything is taken from the one opened file: sizing the path and then opening it again
     // would read a file that a writer replaced by rename in between as a truncated mixture.
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    const auto contents = UntrustedFile::read(path, maxBytes);
+    if (!contents.bytes) {
         return std::nullopt;
     }
-    std::string bytes;
-    char chunk[64 * 1024];
-    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-        bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
-        if (bytes.size() > maxBytes) {
-            return std::nullopt;
-        }
-    }
-    if (in.bad()) {
-        return std::nullopt;
-    }
-    return read(bytes);
+    return read(*contents.bytes);
 }
 
 std::string PlistCodec::toXml(const PlistValue& value) {
