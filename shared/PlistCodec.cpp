@@ -1,5 +1,6 @@
 #include "PlistCodec.h"
 
+#include "PlistPrescan.h"
 #include "UntrustedFile.h"
 
 #include <algorithm>
@@ -23,9 +24,9 @@ struct CFree {
     void operator()(void* p) const { std::free(p); }
 };
 
-// Deeper documents are refused rather than recursed into; no property list we read nests this
-// far, and it keeps hostile input from exhausting the stack.
-constexpr int maximumDepth = 64;
+// The prescan has refused deeper documents already; the conversion keeps its own bound so that
+// it never recurses further whatever it is handed.
+constexpr int maximumDepth = PlistPrescan::maximumDepth;
 
 std::optional<PlistValue> fromNode(plist_t node, int depth) {
     if (!node || depth > maximumDepth) {
@@ -116,41 +117,6 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
     }
 }
 
-// Whether the tree nests no deeper than we convert, walked without reading any key or string.
-bool withinDepth(plist_t node, int depth) {
-    if (depth > maximumDepth) {
-        return false;
-    }
-    switch (plist_get_node_type(node)) {
-    case PLIST_ARRAY: {
-        const std::uint32_t count = plist_array_get_size(node);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            if (!withinDepth(plist_array_get_item(node, i), depth + 1)) {
-                return false;
-            }
-        }
-        return true;
-    }
-    case PLIST_DICT: {
-        plist_dict_iter iter = nullptr;
-        plist_dict_new_iter(node, &iter);
-        std::unique_ptr<void, CFree> ownedIter(iter);
-        for (plist_t value = nullptr; iter;) {
-            plist_dict_next_item(node, iter, nullptr, &value);
-            if (!value) {
-                break;
-            }
-            if (!withinDepth(value, depth + 1)) {
-                return false;
-            }
-        }
-        return true;
-    }
-    default:
-        return true;
-    }
-}
-
 // libplist's key and string getters assert, and so abort the process, when the text holds a
 // NUL. Binary property lists can carry one (in ASCII or UTF-16 strings); the XML writer shows
 // them, so a binary document is checked through its XML form before anything is read from it.
@@ -217,11 +183,16 @@ std::optional<PlistValue> PlistCodec::read(std::span<const std::uint8_t> bytes) 
     if (!binary && std::find(bytes.begin(), bytes.end(), std::uint8_t{0}) != bytes.end()) {
         return std::nullopt;
     }
+    // libplist recurses once per level and copies shared objects once per reference: the depth
+    // and the number of objects are bounded before it sees the bytes.
+    if (PlistPrescan::check(bytes) != PlistPrescan::Verdict::admitted) {
+        return std::nullopt;
+    }
     plist_t root = nullptr;
     plist_from_memory(reinterpret_cast<const char*>(bytes.data()),
                       static_cast<std::uint32_t>(bytes.size()), &root);
     PlistHandle owned(root);
-    if (!root || !withinDepth(root, 0) || (binary && holdsNul(root))) {
+    if (!root || (binary && holdsNul(root))) {
         return std::nullopt;
     }
     return fromNode(root, 0);

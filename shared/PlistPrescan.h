@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace zorvane {
+
+// Looks at property-list bytes before libplist does, so that nothing libplist would recurse on
+// or multiply ever reaches it. libplist 2.2 recurses once per level of a binary document (and
+// compares each level with all the levels above it), frees and prints every document
+// recursively, and copies an object once per reference to it; a document nested 100,000 deep
+// exhausts the stack, and a binary one whose arrays refer to the next array twice describes
+// 2^n objects in a few bytes.
+//
+// The scan is iterative and linear in the input: an XML document is tokenised the way libplist
+// tokenises it (comments, CDATA, processing instructions and the DOCTYPE included), a binary
+// one is walked through its offset table with every object visited once. Where the two readers
+// could disagree on where a construct ends (quotes inside a tag or a DOCTYPE), the document is
+// refused rather than guessed at. A document is admitted only when libplist would build no value
+// deeper than maximumDepth (the root is at depth 0) and no more than maximumObjects objects,
+// dictionary keys included.
+class PlistPrescan {
+public:
+    static constexpr int maximumDepth = 64;
+    // Far above any property list we read (a few thousand objects), far below what would take
+    // libplist long to build.
+    static constexpr std::uint64_t maximumObjects = 1u << 20;
+
+    enum class Verdict {
+        admitted,
+        malformed,      // not a document libplist would read the way the scan reads it
+        tooDeep,        // a value deeper than maximumDepth
+        tooManyObjects, // more objects than maximumObjects (or than a binary document has bytes)
+        cyclic,         // a binary document whose objects contain themselves
+    };
+    static std::string_view describe(Verdict verdict);
+
+    static Verdict check(std::span<const std::uint8_t> bytes);
+
+private:
+    static Verdict checkBinary(std::span<const std::uint8_t> bytes);
+    static Verdict checkXml(std::span<const std::uint8_t> bytes);
+};
+
+} // namespace zorvane
