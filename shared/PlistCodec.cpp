@@ -75,11 +75,19 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
         return PlistValue(Date{static_cast<double>(sec) + static_cast<double>(usec) / 1e6});
     }
     case PLIST_ARRAY: {
+        // The iterator, not plist_array_get_item: arrays read from binary documents have no
+        // index in libplist 2.2, and each lookup by position walks the list from its start.
         PlistArray array;
-        const std::uint32_t count = plist_array_get_size(node);
-        array.reserve(count);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            auto item = fromNode(plist_array_get_item(node, i), depth + 1);
+        array.reserve(plist_array_get_size(node));
+        plist_array_iter iter = nullptr;
+        plist_array_new_iter(node, &iter);
+        std::unique_ptr<void, CFree> ownedIter(iter);
+        for (plist_t element = nullptr; iter;) {
+            plist_array_next_item(node, iter, &element);
+            if (!element) {
+                break;
+            }
+            auto item = fromNode(element, depth + 1);
             if (!item) {
                 return std::nullopt;
             }

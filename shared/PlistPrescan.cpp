@@ -140,8 +140,7 @@ std::optional<BinaryObject> binaryObject(const BinaryLayout& layout, std::uint64
 class BinaryWalk {
 public:
     explicit BinaryWalk(const BinaryLayout& layout)
-        : layout_(layout),
-          limit_(std::min<std::uint64_t>(PlistPrescan::maximumObjects, layout.bytes.size())),
+        : layout_(layout), limit_(PlistPrescan::objectLimit(layout.bytes.size())),
           state_(static_cast<std::size_t>(layout.objectCount), State::unseen),
           height_(static_cast<std::size_t>(layout.objectCount), 0),
           size_(static_cast<std::size_t>(layout.objectCount), 0) {}
@@ -254,8 +253,6 @@ private:
     }
 
     const BinaryLayout& layout_;
-    // A document without shared objects has fewer objects than bytes (every reference takes at
-    // least one byte); only sharing can multiply them beyond that.
     const std::uint64_t limit_;
     std::vector<State> state_;
     std::vector<int> height_;
@@ -273,8 +270,9 @@ private:
 // it can never end a construct anywhere libplist does not.
 class XmlScan {
 public:
-    explicit XmlScan(Bytes bytes)
-        : text_(reinterpret_cast<const char*>(bytes.data()), bytes.size()) {}
+    XmlScan(Bytes bytes, std::uint64_t objectLimit)
+        : text_(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+          objectLimit_(objectLimit) {}
 
     Verdict run() {
         for (;;) {
@@ -436,7 +434,7 @@ private:
         if (containers_ > PlistPrescan::maximumDepth) {
             return Verdict::tooDeep;
         }
-        if (++objects_ > PlistPrescan::maximumObjects) {
+        if (++objects_ > objectLimit_) {
             return Verdict::tooManyObjects;
         }
         if (empty) {
@@ -497,6 +495,7 @@ private:
     }
 
     std::string_view text_;
+    std::uint64_t objectLimit_ = 0;
     std::size_t at_ = 0;
     std::vector<Open> open_;
     int containers_ = 0;
@@ -527,7 +526,7 @@ PlistPrescan::Verdict PlistPrescan::check(std::span<const std::uint8_t> bytes) {
         bytes.size() >= binaryMagic.size() &&
         std::equal(binaryMagic.begin(), binaryMagic.end(), bytes.begin(),
                    [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
-    return binary ? checkBinary(bytes) : checkXml(bytes);
+    return binary ? checkBinary(bytes) : checkXml(bytes, objectLimit(bytes.size()));
 }
 
 PlistPrescan::Verdict PlistPrescan::checkBinary(std::span<const std::uint8_t> bytes) {
@@ -535,14 +534,21 @@ PlistPrescan::Verdict PlistPrescan::checkBinary(std::span<const std::uint8_t> by
     if (!layout) {
         return Verdict::malformed;
     }
-    if (layout->objectCount > maximumObjects) {
+    // Objects that the root does not reach are not built, but a document that has more objects
+    // than it may describe is not worth walking (and the walk's tables stay small).
+    if (layout->objectCount > objectLimit(bytes.size())) {
         return Verdict::tooManyObjects;
     }
     return BinaryWalk(*layout).run();
 }
 
-PlistPrescan::Verdict PlistPrescan::checkXml(std::span<const std::uint8_t> bytes) {
-    return XmlScan(bytes).run();
+PlistPrescan::Verdict PlistPrescan::checkXml(std::span<const std::uint8_t> bytes,
+                                             std::uint64_t objectLimit) {
+    return XmlScan(bytes, objectLimit).run();
+}
+
+std::uint64_t PlistPrescan::objectLimit(std::uint64_t bytes) {
+    return std::min(maximumObjects, std::max(objectsAlwaysAllowed, bytes / bytesPerObject));
 }
 
 } // namespace zorvane

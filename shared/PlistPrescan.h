@@ -19,7 +19,7 @@ namespace zorvane {
 // one is walked through its offset table with every object visited once. Where the two readers
 // could disagree on where a construct ends (quotes inside a tag or a DOCTYPE), the document is
 // refused rather than guessed at. A document is admitted only when libplist would build no value
-// deeper than maximumDepth (the root is at depth 0) and no more than maximumObjects objects,
+// deeper than maximumDepth (the root is at depth 0) and no more objects than objectLimit allows,
 // dictionary keys included.
 class PlistPrescan {
 public:
@@ -27,12 +27,20 @@ public:
     // Far above any property list we read (a few thousand objects), far below what would take
     // libplist long to build.
     static constexpr std::uint64_t maximumObjects = 1u << 20;
+    // Below maximumObjects, a document may hold this many objects whatever its size, and one
+    // object per this many bytes beyond that. Ordinary documents take 20 to 40 bytes per object
+    // in either form; one object per byte (a binary array referring to one boolean a million
+    // times) would cost libplist many times what an ordinary document of that size does.
+    static constexpr std::uint64_t objectsAlwaysAllowed = 1u << 16;
+    static constexpr std::uint64_t bytesPerObject = 16;
+    // The bound on the number of objects for a document of `bytes` bytes.
+    static std::uint64_t objectLimit(std::uint64_t bytes);
 
     enum class Verdict {
         admitted,
         malformed,      // not a document libplist would read the way the scan reads it
         tooDeep,        // a value deeper than maximumDepth
-        tooManyObjects, // more objects than maximumObjects (or than a binary document has bytes)
+        tooManyObjects, // more objects than objectLimit allows for the document's size
         cyclic,         // a binary document whose objects contain themselves
     };
     static std::string_view describe(Verdict verdict);
@@ -41,7 +49,7 @@ public:
 
 private:
     static Verdict checkBinary(std::span<const std::uint8_t> bytes);
-    static Verdict checkXml(std::span<const std::uint8_t> bytes);
+    static Verdict checkXml(std::span<const std::uint8_t> bytes, std::uint64_t objectLimit);
 };
 
 } // namespace zorvane

@@ -47,7 +47,8 @@ TEST(PlistPrescan, NestingIsBoundedInBothFormsBeforeLibplistRecurses) {
 
         EXPECT_EQ(verdictOf(tooDeep), Verdict::tooDeep);
         EXPECT_FALSE(PlistCodec::read(tooDeep).has_value());
-        EXPECT_EQ(verdictOf(hostile), Verdict::tooDeep);
+        // (The binary one has too many objects for its size as well.)
+        EXPECT_NE(verdictOf(hostile), Verdict::admitted);
         EXPECT_FALSE(PlistCodec::read(hostile).has_value());
     }
 }
@@ -116,15 +117,26 @@ TEST(PlistPrescan, XmlMarkupIsTokenisedAsLibplistDoesOrRefused) {
     }
 }
 
-TEST(PlistPrescan, ObjectCountIsBounded) {
-    std::string many = "<plist><array>";
-    for (std::uint64_t i = 0; i < PlistPrescan::maximumObjects; ++i) {
-        many += "<true/>";
-    }
-    EXPECT_EQ(verdictOf(many + "</array></plist>"), Verdict::tooManyObjects);
-    // One fewer <true/>: the array and its elements make exactly the limit.
-    many.resize(many.size() - 7);
-    EXPECT_EQ(verdictOf(many + "</array></plist>"), Verdict::admitted);
+TEST(PlistPrescan, ObjectCountIsBoundedByTheDocumentsSize) {
+    // A small document may hold objectsAlwaysAllowed objects: an array and its <true/>s.
+    const auto trues = [](std::uint64_t count) {
+        std::string xml = "<plist><array>";
+        for (std::uint64_t i = 0; i < count; ++i) {
+            xml += "<true/>";
+        }
+        return xml + "</array></plist>";
+    };
+    EXPECT_EQ(verdictOf(trues(PlistPrescan::objectsAlwaysAllowed - 1)), Verdict::admitted);
+    EXPECT_EQ(verdictOf(trues(PlistPrescan::objectsAlwaysAllowed)), Verdict::tooManyObjects);
+
+    // Beyond that, one object per bytesPerObject bytes: a megabyte of ordinary entitlements
+    // is read, a megabyte of one object per byte is not, nor what exceeds maximumObjects.
+    const auto flat = HostilePlists::flatBinary(20'000);
+    EXPECT_EQ(verdictOf(flat), Verdict::admitted);
+    const auto perByte = HostilePlists::sharedLeafBinary(1'000'000);
+    EXPECT_EQ(verdictOf(perByte), Verdict::tooManyObjects);
+    EXPECT_FALSE(PlistCodec::read(perByte).has_value());
+    EXPECT_EQ(PlistPrescan::objectLimit(std::uint64_t{1} << 40), PlistPrescan::maximumObjects);
 }
 
 } // namespace
