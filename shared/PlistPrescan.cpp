@@ -141,9 +141,11 @@ class BinaryWalk {
 public:
     explicit BinaryWalk(const BinaryLayout& layout)
         : layout_(layout), limit_(PlistPrescan::objectLimit(layout.bytes.size())),
+          depthLimit_(limit_ * PlistPrescan::averageDepthAllowed),
           state_(static_cast<std::size_t>(layout.objectCount), State::unseen),
           height_(static_cast<std::size_t>(layout.objectCount), 0),
-          size_(static_cast<std::size_t>(layout.objectCount), 0) {}
+          size_(static_cast<std::size_t>(layout.objectCount), 0),
+          depths_(static_cast<std::size_t>(layout.objectCount), 0) {}
 
     Verdict run() {
         if (const auto verdict = enter(layout_.root, 0); verdict != Verdict::admitted) {
@@ -157,6 +159,7 @@ public:
                 state_[done.index] = State::done;
                 height_[done.index] = done.height;
                 size_[done.index] = done.size;
+                depths_[done.index] = done.depths;
                 if (!stack_.empty()) {
                     if (const auto verdict = add(stack_.back(), done.index);
                         verdict != Verdict::admitted) {
@@ -177,7 +180,7 @@ public:
                 if (!keyObject || !keyObject->isString) {
                     return Verdict::malformed;
                 }
-                if (++frame.size > limit_) {
+                if (++frame.size > limit_ || ++frame.depths > depthLimit_) {
                     return Verdict::tooManyObjects;
                 }
                 child = layout_.reference(frame.object.references +
@@ -213,9 +216,10 @@ private:
     struct Frame {
         std::size_t index = 0;
         BinaryObject object;
-        std::uint64_t next = 0; // the next element or pair to look at
-        int height = 0;         // levels below this object seen so far
-        std::uint64_t size = 1; // objects in this one's copy so far, itself included
+        std::uint64_t next = 0;   // the next element or pair to look at
+        int height = 0;           // levels below this object seen so far
+        std::uint64_t size = 1;   // objects in this one's copy so far, itself included
+        std::uint64_t depths = 0; // their depths below this object, added up
     };
 
     // An object first met at `depth`: a leaf is done at once, a container is opened.
@@ -246,7 +250,9 @@ private:
             return Verdict::tooDeep;
         }
         parent.size += size_[child];
-        if (parent.size > limit_) {
+        // Every object of the child's copy lies one level further below the parent.
+        parent.depths += depths_[child] + size_[child];
+        if (parent.size > limit_ || parent.depths > depthLimit_) {
             return Verdict::tooManyObjects;
         }
         return Verdict::admitted;
@@ -254,9 +260,11 @@ private:
 
     const BinaryLayout& layout_;
     const std::uint64_t limit_;
+    const std::uint64_t depthLimit_;
     std::vector<State> state_;
     std::vector<int> height_;
     std::vector<std::uint64_t> size_;
+    std::vector<std::uint64_t> depths_;
     std::vector<Frame> stack_;
 };
 
@@ -434,7 +442,9 @@ private:
         if (containers_ > PlistPrescan::maximumDepth) {
             return Verdict::tooDeep;
         }
-        if (++objects_ > objectLimit_) {
+        depths_ += static_cast<std::uint64_t>(containers_);
+        if (++objects_ > objectLimit_ ||
+            depths_ > objectLimit_ * PlistPrescan::averageDepthAllowed) {
             return Verdict::tooManyObjects;
         }
         if (empty) {
@@ -500,6 +510,7 @@ private:
     std::vector<Open> open_;
     int containers_ = 0;
     std::uint64_t objects_ = 0;
+    std::uint64_t depths_ = 0;
     bool seenRoot_ = false;
 };
 

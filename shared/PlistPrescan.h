@@ -35,12 +35,19 @@ public:
     static constexpr std::uint64_t bytesPerObject = 16;
     // The bound on the number of objects for a document of `bytes` bytes.
     static std::uint64_t objectLimit(std::uint64_t bytes);
+    // libplist spends time on each object in proportion to its depth (it compares each binary
+    // level with the levels above, and indents each XML line): the depths of all objects added
+    // up may come to this many times the object limit, an average depth far above what ordinary
+    // documents have and far below the 64 levels that a document filled with the deepest
+    // admitted chains would reach.
+    static constexpr std::uint64_t averageDepthAllowed = 4;
 
     enum class Verdict {
         admitted,
         malformed,      // not a document libplist would read the way the scan reads it
         tooDeep,        // a value deeper than maximumDepth
-        tooManyObjects, // more objects than objectLimit allows for the document's size
+        tooManyObjects, // more objects than objectLimit allows for the document's size, or
+                        // objects nested deeper on average than averageDepthAllowed
         cyclic,         // a binary document whose objects contain themselves
     };
     static std::string_view describe(Verdict verdict);

@@ -137,6 +137,17 @@ TEST(PlistPrescan, ObjectCountIsBoundedByTheDocumentsSize) {
     EXPECT_EQ(verdictOf(perByte), Verdict::tooManyObjects);
     EXPECT_FALSE(PlistCodec::read(perByte).has_value());
     EXPECT_EQ(PlistPrescan::objectLimit(std::uint64_t{1} << 40), PlistPrescan::maximumObjects);
+
+    // Nor the deepest admitted nesting repeated to fill it: each object costs libplist in
+    // proportion to its depth. A thousand chains of 64 arrays stay within the object limit,
+    // but not within the depths allowed; a few of them are read.
+    for (const auto& [many, few] :
+         {std::pair{HostilePlists::combXml(1000, 64), HostilePlists::combXml(3, 64)},
+          std::pair{HostilePlists::combBinary(1000, 64), HostilePlists::combBinary(3, 64)}}) {
+        EXPECT_LE(1000u * 64 + 1, PlistPrescan::objectLimit(many.size()));
+        EXPECT_EQ(verdictOf(many), Verdict::tooManyObjects);
+        EXPECT_TRUE(PlistCodec::read(few).has_value());
+    }
 }
 
 } // namespace
