@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shared/UntrustedFile.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -15,15 +17,10 @@ class ByteSource {
 public:
     // A source over bytes that the caller keeps alive for the life of the source.
     static ByteSource ofMemory(std::span<const std::uint8_t> bytes);
-    // Opens a regular file for reading; empty when it cannot be opened or is not a regular
-    // file (a FIFO or a device would block or never end).
+    // Opens a regular file for reading through UntrustedFile; empty when it cannot be opened or
+    // is not a regular file (a FIFO or a device would block or never end). Its size is not
+    // capped: only the ranges that the readers ask for are ever read.
     static std::optional<ByteSource> openFile(const std::filesystem::path& file);
-
-    ByteSource(ByteSource&& other) noexcept;
-    ByteSource& operator=(ByteSource&& other) noexcept;
-    ByteSource(const ByteSource&) = delete;
-    ByteSource& operator=(const ByteSource&) = delete;
-    ~ByteSource();
 
     // Size of the file (as it was when opened) or of the buffer.
     std::uint64_t size() const { return size_; }
@@ -41,9 +38,10 @@ public:
     std::uint64_t bytesRead() const { return bytesRead_; }
 
 private:
-    ByteSource(int fd, std::uint64_t size, std::span<const std::uint8_t> memory);
+    ByteSource(std::optional<UntrustedFile> file, std::uint64_t size,
+               std::span<const std::uint8_t> memory);
 
-    int fd_ = -1;
+    std::optional<UntrustedFile> file_;
     std::uint64_t size_ = 0;
     std::span<const std::uint8_t> memory_;
     std::uint64_t bytesRead_ = 0;

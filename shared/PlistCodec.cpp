@@ -1,10 +1,12 @@
 #include "PlistCodec.h"
 
+#include "PlistPrescan.h"
+#include "UntrustedFile.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <memory>
 #include <plist/plist.h>
@@ -22,9 +24,9 @@ struct CFree {
     void operator()(void* p) const { std::free(p); }
 };
 
-// Deeper documents are refused rather than recursed into; no property list we read nests this
-// far, and it keeps hostile input from exhausting the stack.
-constexpr int maximumDepth = 64;
+// The prescan has refused deeper documents already; the conversion keeps its own bound so that
+// it never recurses further whatever it is handed.
+constexpr int maximumDepth = PlistPrescan::maximumDepth;
 
 std::optional<PlistValue> fromNode(plist_t node, int depth) {
     if (!node || depth > maximumDepth) {
@@ -73,11 +75,19 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
         return PlistValue(Date{static_cast<double>(sec) + static_cast<double>(usec) / 1e6});
     }
     case PLIST_ARRAY: {
+        // The iterator, not plist_array_get_item: arrays read from binary documents have no
+        // index in libplist 2.2, and each lookup by position walks the list from its start.
         PlistArray array;
-        const std::uint32_t count = plist_array_get_size(node);
-        array.reserve(count);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            auto item = fromNode(plist_array_get_item(node, i), depth + 1);
+        array.reserve(plist_array_get_size(node));
+        plist_array_iter iter = nullptr;
+        plist_array_new_iter(node, &iter);
+        std::unique_ptr<void, CFree> ownedIter(iter);
+        for (plist_t element = nullptr; iter;) {
+            plist_array_next_item(node, iter, &element);
+            if (!element) {
+                break;
+            }
+            auto item = fromNode(element, depth + 1);
             if (!item) {
                 return std::nullopt;
             }
@@ -112,41 +122,6 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
     default:
         // Keys, UIDs and unknown node types have no place in the documents we read.
         return std::nullopt;
-    }
-}
-
-// Whether the tree nests no deeper than we convert, walked without reading any key or string.
-bool withinDepth(plist_t node, int depth) {
-    if (depth > maximumDepth) {
-        return false;
-    }
-    switch (plist_get_node_type(node)) {
-    case PLIST_ARRAY: {
-        const std::uint32_t count = plist_array_get_size(node);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            if (!withinDepth(plist_array_get_item(node, i), depth + 1)) {
-                return false;
-            }
-        }
-        return true;
-    }
-    case PLIST_DICT: {
-        plist_dict_iter iter = nullptr;
-        plist_dict_new_iter(node, &iter);
-        std::unique_ptr<void, CFree> ownedIter(iter);
-        for (plist_t value = nullptr; iter;) {
-            plist_dict_next_item(node, iter, nullptr, &value);
-            if (!value) {
-                break;
-            }
-            if (!withinDepth(value, depth + 1)) {
-                return false;
-            }
-        }
-        return true;
-    }
-    default:
-        return true;
     }
 }
 
@@ -216,11 +191,16 @@ std::optional<PlistValue> PlistCodec::read(std::span<const std::uint8_t> bytes) 
     if (!binary && std::find(bytes.begin(), bytes.end(), std::uint8_t{0}) != bytes.end()) {
         return std::nullopt;
     }
+    // libplist recurses once per level and copies shared objects once per reference: the depth
+    // and the number of objects are bounded before it sees the bytes.
+    if (PlistPrescan::check(bytes) != PlistPrescan::Verdict::admitted) {
+        return std::nullopt;
+    }
     plist_t root = nullptr;
     plist_from_memory(reinterpret_cast<const char*>(bytes.data()),
                       static_cast<std::uint32_t>(bytes.size()), &root);
     PlistHandle owned(root);
-    if (!root || !withinDepth(root, 0) || (binary && holdsNul(root))) {
+    if (!root || (binary && holdsNul(root))) {
         return std::nullopt;
     }
     return fromNode(root, 0);
@@ -234,22 +214,11 @@ std::optional<PlistValue> PlistCodec::readFile(const std::filesystem::path& path
                                                std::uintmax_t maxBytes) {
     // Everything is taken from the one opened file: sizing the path and then opening it again
     // would read a file that a writer replaced by rename in between as a truncated mixture.
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    const auto contents = UntrustedFile::read(path, maxBytes);
+    if (!contents.bytes) {
         return std::nullopt;
     }
-    std::string bytes;
-    char chunk[64 * 1024];
-    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-        bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
-        if (bytes.size() > maxBytes) {
-            return std::nullopt;
-        }
-    }
-    if (in.bad()) {
-        return std::nullopt;
-    }
-    return read(bytes);
+    return read(*contents.bytes);
 }
 
 std::string PlistCodec::toXml(const PlistValue& value) {

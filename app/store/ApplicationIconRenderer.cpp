@@ -1,6 +1,7 @@
 #include "app/store/ApplicationIconRenderer.h"
 
 #include "codesign/BundleReader.h"
+#include "shared/UntrustedFile.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -12,7 +13,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::optional<fs::path> iconFile(const fs::path& bundle) {
+// Icon files of real applications are at most a few megabytes.
+constexpr std::uint64_t maximumIconFileSize = 16 * 1024 * 1024;
+
+// The bytes of the icon file that the information dictionary names, read through the door for
+// files a bundle controls: the name may lead to a FIFO or a device as easily as to an image.
+std::optional<QByteArray> iconBytes(const fs::path& bundle) {
     const auto info = BundleReader::readInfoDictionary(bundle);
     if (!info) {
         return std::nullopt;
@@ -30,10 +36,11 @@ std::optional<fs::path> iconFile(const fs::path& bundle) {
         if (name.extension().empty()) {
             name += ".icns";
         }
-        const fs::path candidate = bundle / "Contents" / "Resources" / name;
-        std::error_code error;
-        if (fs::is_regular_file(candidate, error)) {
-            return candidate;
+        auto contents =
+            UntrustedFile::read(bundle / "Contents" / "Resources" / name, maximumIconFileSize);
+        if (contents.bytes) {
+            return QByteArray(contents.bytes->data(),
+                              static_cast<qsizetype>(contents.bytes->size()));
         }
     }
     return std::nullopt;
@@ -41,8 +48,13 @@ std::optional<fs::path> iconFile(const fs::path& bundle) {
 
 // An .icns holds several representations; the largest one that decodes gives the best result
 // when scaled to the row size. Formats Qt cannot decode (JPEG 2000) are skipped.
-QImage largestReadableImage(const QString& path) {
-    QImageReader reader(path);
+QImage largestReadableImage(const QByteArray& bytes) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    if (!buffer.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    QImageReader reader(&buffer);
     QImage best;
     const int count = std::max(reader.imageCount(), 1);
     for (int i = 0; i < count; ++i) {
@@ -61,11 +73,11 @@ QImage largestReadableImage(const QString& path) {
 } // namespace
 
 std::optional<std::vector<std::uint8_t>> ApplicationIconRenderer::render(const fs::path& bundle) {
-    const auto file = iconFile(bundle);
-    if (!file) {
+    const auto bytes = iconBytes(bundle);
+    if (!bytes) {
         return std::nullopt;
     }
-    const QImage source = largestReadableImage(QString::fromStdString(file->string()));
+    const QImage source = largestReadableImage(*bytes);
     if (source.isNull()) {
         return std::nullopt;
     }

@@ -1,9 +1,10 @@
 #include "platform/linux/LinuxFilterManager.h"
 
 #include "platform/linux/SystemDirectory.h"
+#include "shared/UntrustedFile.h"
 
 #include <QThreadPool>
-#include <fstream>
+#include <limits>
 #include <system_error>
 
 namespace zorvane {
@@ -67,7 +68,8 @@ FilterManager::LoadResult LinuxFilterManager::loadNow() const {
     }
     // The texts avoid the words of a permission failure on purpose: those mean "the user has
     // not allowed the filter yet" to the caller, which an unreadable file does not.
-    const bool readable = std::filesystem::is_regular_file(path, error) && std::ifstream(path);
+    const bool readable =
+        UntrustedFile::open(path, std::numeric_limits<std::uint64_t>::max()).file.has_value();
     return {std::nullopt, filterError(SystemError::filterConfigurationInvalid,
                                       readable ? "The filter configuration " + path.string() +
                                                      " is not a valid filter configuration."

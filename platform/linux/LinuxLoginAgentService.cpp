@@ -3,8 +3,9 @@
 #include "platform/linux/AtomicFile.h"
 #include "platform/linux/XdgDirectories.h"
 #include "shared/PlistCodec.h"
+#include "shared/UntrustedFile.h"
 
-#include <fstream>
+#include <sstream>
 #include <string_view>
 #include <system_error>
 
@@ -83,7 +84,13 @@ std::string escapedValue(std::string_view value) {
 }
 
 bool isHidden(const std::filesystem::path& entry) {
-    std::ifstream in(entry);
+    // The autostart directory is the person's to edit: the entry may be anything, a FIFO
+    // included, and is read through the same door as a bundle's files.
+    const auto contents = UntrustedFile::read(entry, maximumListSize);
+    if (!contents.bytes) {
+        return false;
+    }
+    std::istringstream in(*contents.bytes);
     std::string line;
     bool inMainGroup = false;
     while (std::getline(in, line)) {
