@@ -26,12 +26,13 @@ public:
     // to read beyond 4 MiB. A code identity key is both identifiers in Base64, so an identity
     // whose identifiers are at the cap takes 2,737 characters, about 2.8 KB as an XML list entry
     // and as much again as a key of the temporary allowances: 5.6 KB. The main identity and
-    // the helpers at their cap, 17 identities, make about 95 KB per application even when it is
-    // allowed for a while, so twenty such applications stay below half the limit; ordinary
-    // identifiers of about 40 bytes make it 4 KB per application. A bundle with more distinct
-    // helpers is rare; the ones beyond the cap are still learned once the filter sees them.
+    // the helpers at their cap, 65 identities, make about 365 KB per application even when it
+    // is allowed for a while, so ten such applications still fit; ordinary identifiers of about
+    // 40 bytes make it 16 KB per application. Large suites carry a few dozen distinct helpers;
+    // the ones beyond the cap are still learned once the filter sees them, and a list that
+    // outgrows the configuration anyway is refused with a message rather than saved.
     static constexpr std::size_t maximumIdentifierSize = 1024;
-    static constexpr std::size_t maximumHelperCount = 16;
+    static constexpr std::size_t maximumHelperCount = 64;
     // Bundles are a few dozen levels deep at most; deeper trees are cut off there rather than
     // walked until the descriptors or the stack run out.
     static constexpr std::size_t maximumWalkDepth = 128;

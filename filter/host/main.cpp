@@ -97,8 +97,8 @@ int runHost(bool netfilter) {
     dependencies.realProcessToken = [](std::int32_t pid) {
         return LinuxAuditTokens::tokenForPid(pid);
     };
-    dependencies.readSignature = [](const std::string& executable) {
-        return MachOSignatureReader::readFile(executable);
+    dependencies.readSignature = [](const std::string& file) {
+        return MachOSignatureReader::readFile(file);
     };
     if (netfilter) {
         dependencies.makeFlowSource = [directory = *directory](HostFlowSource::Decide decide) {
