@@ -237,6 +237,10 @@ private:
             size_[index] = 1;
             return stack_.empty() ? Verdict::admitted : add(stack_.back(), index);
         }
+        if (object->kind == BinaryObject::Kind::dictionary &&
+            object->count > PlistPrescan::maximumDictionaryKeys) {
+            return Verdict::tooManyObjects;
+        }
         state_[index] = State::open;
         stack_.push_back(Frame{index, *object});
         return Verdict::admitted;
@@ -414,6 +418,7 @@ private:
                 --containers_;
             }
             open_.pop_back();
+            keys_.pop_back();
             return Verdict::admitted;
         }
         if (name == "plist") {
@@ -422,7 +427,12 @@ private:
                 return Verdict::malformed;
             }
             open_.push_back(Open::plist);
+            keys_.push_back(0);
             return Verdict::admitted;
+        }
+        if (name == "key" && !open_.empty() && open_.back() == Open::dict &&
+            ++keys_.back() > PlistPrescan::maximumDictionaryKeys) {
+            return Verdict::tooManyObjects;
         }
         const bool isDict = name == "dict";
         const bool isArray = name == "array";
@@ -454,6 +464,7 @@ private:
             return textUntilClosing(name);
         }
         open_.push_back(isDict ? Open::dict : Open::array);
+        keys_.push_back(0);
         ++containers_;
         return Verdict::admitted;
     }
@@ -508,6 +519,7 @@ private:
     std::uint64_t objectLimit_ = 0;
     std::size_t at_ = 0;
     std::vector<Open> open_;
+    std::vector<std::uint64_t> keys_; // keys met so far in each open element
     int containers_ = 0;
     std::uint64_t objects_ = 0;
     std::uint64_t depths_ = 0;

@@ -41,13 +41,20 @@ public:
     // documents have and far below the 64 levels that a document filled with the deepest
     // admitted chains would reach.
     static constexpr std::uint64_t averageDepthAllowed = 4;
+    // libplist 2.2 builds a dictionary in time that grows faster than its number of keys (80,000
+    // keys take ten times as long as 20,000 do four times over); with the keys of one dictionary
+    // bounded, a document's reading time grows linearly with its size. The largest dictionary
+    // we write, the temporary allowances of the filter configuration, holds one key per allowed
+    // identity: thousands only for a list that the configuration could not carry anyway.
+    static constexpr std::uint64_t maximumDictionaryKeys = 8192;
 
     enum class Verdict {
         admitted,
         malformed,      // not a document libplist would read the way the scan reads it
         tooDeep,        // a value deeper than maximumDepth
-        tooManyObjects, // more objects than objectLimit allows for the document's size, or
-                        // objects nested deeper on average than averageDepthAllowed
+        tooManyObjects, // more objects than objectLimit allows for the document's size,
+                        // objects nested deeper on average than averageDepthAllowed, or a
+                        // dictionary with more than maximumDictionaryKeys keys
         cyclic,         // a binary document whose objects contain themselves
     };
     static std::string_view describe(Verdict verdict);

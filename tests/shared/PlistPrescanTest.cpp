@@ -138,6 +138,28 @@ TEST(PlistPrescan, ObjectCountIsBoundedByTheDocumentsSize) {
     EXPECT_FALSE(PlistCodec::read(perByte).has_value());
     EXPECT_EQ(PlistPrescan::objectLimit(std::uint64_t{1} << 40), PlistPrescan::maximumObjects);
 
+    // One dictionary takes libplist longer per key the more keys it has: the same keys in one
+    // dictionary are refused, in groups they are read.
+    std::string oneXml = "<plist><dict>";
+    std::vector<std::uint64_t> keys;
+    std::vector<std::uint64_t> values;
+    std::vector<std::string> strings;
+    const std::uint64_t count = PlistPrescan::maximumDictionaryKeys + 1;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        oneXml += "<key>k" + std::to_string(i) + "</key><true/>";
+        keys.push_back(1 + i);
+        values.push_back(1 + count + i);
+        strings.push_back(HostilePlists::ascii("k" + std::to_string(i)));
+    }
+    oneXml += "</dict></plist>";
+    std::vector<std::string> objects{HostilePlists::dictionary(keys, values, 4)};
+    objects.insert(objects.end(), strings.begin(), strings.end());
+    objects.insert(objects.end(), count, std::string(1, '\x09')); // true
+    EXPECT_EQ(verdictOf(oneXml), Verdict::tooManyObjects);
+    EXPECT_EQ(verdictOf(HostilePlists::binary(objects, 4)), Verdict::tooManyObjects);
+    EXPECT_EQ(verdictOf(HostilePlists::flatXml(count)), Verdict::admitted);
+    EXPECT_EQ(verdictOf(HostilePlists::flatBinary(count)), Verdict::admitted);
+
     // Nor the deepest admitted nesting repeated to fill it: each object costs libplist in
     // proportion to its depth. A thousand chains of 64 arrays stay within the object limit,
     // but not within the depths allowed; a few of them are read.

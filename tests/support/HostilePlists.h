@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -35,31 +36,59 @@ public:
         return binary(objects, 4);
     }
 
-    // A flat dictionary of `count` distinct keys with distinct string values, the shape of
-    // ordinary (if large) entitlements.
+    // `count` distinct keys with distinct string values, the shape of ordinary (if large)
+    // entitlements: a dictionary of groups, each a dictionary of at most groupSize of them.
+    static constexpr std::size_t groupSize = 4096;
+
     static std::string flatXml(std::size_t count) {
         std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">"
                           "<dict>";
-        for (std::size_t i = 0; i < count; ++i) {
-            const auto n = std::to_string(i);
-            xml += "<key>com.example.entitlement." + n + "</key><string>group." + n + "</string>";
+        for (std::size_t first = 0; first < count; first += groupSize) {
+            xml += "<key>com.example.group." + std::to_string(first / groupSize) + "</key><dict>";
+            for (std::size_t i = first; i < std::min(count, first + groupSize); ++i) {
+                const auto n = std::to_string(i);
+                xml +=
+                    "<key>com.example.entitlement." + n + "</key><string>group." + n + "</string>";
+            }
+            xml += "</dict>";
         }
         return xml + "</dict></plist>\n";
     }
 
     static std::string flatBinary(std::size_t count) {
-        // Object 0 is the dictionary; then the keys, then the values.
-        std::vector<std::uint64_t> references;
-        for (std::size_t i = 0; i < 2 * count; ++i) {
-            references.push_back(1 + i);
+        // Object 0 is the outer dictionary; then the group names, the groups, and each group's
+        // keys followed by its values.
+        const std::size_t groups = (count + groupSize - 1) / groupSize;
+        std::vector<std::uint64_t> names;
+        std::vector<std::uint64_t> inner;
+        for (std::size_t g = 0; g < groups; ++g) {
+            names.push_back(1 + g);
+            inner.push_back(1 + groups + g);
         }
-        std::vector<std::string> objects{container(0xD0, count, references, 4)};
-        for (std::size_t i = 0; i < count; ++i) {
-            objects.push_back(ascii("com.example.entitlement." + std::to_string(i)));
+        std::vector<std::string> objects{dictionary(names, inner, 4)};
+        for (std::size_t g = 0; g < groups; ++g) {
+            objects.push_back(ascii("com.example.group." + std::to_string(g)));
         }
-        for (std::size_t i = 0; i < count; ++i) {
-            objects.push_back(ascii("group." + std::to_string(i)));
+        std::uint64_t next = 1 + 2 * groups;
+        std::vector<std::string> strings;
+        for (std::size_t first = 0; first < count; first += groupSize) {
+            const std::size_t size = std::min(count, first + groupSize) - first;
+            std::vector<std::uint64_t> keys;
+            std::vector<std::uint64_t> values;
+            for (std::size_t i = 0; i < size; ++i) {
+                keys.push_back(next + i);
+                values.push_back(next + size + i);
+            }
+            objects.push_back(dictionary(keys, values, 4));
+            for (std::size_t i = first; i < first + size; ++i) {
+                strings.push_back(ascii("com.example.entitlement." + std::to_string(i)));
+            }
+            for (std::size_t i = first; i < first + size; ++i) {
+                strings.push_back(ascii("group." + std::to_string(i)));
+            }
+            next += 2 * size;
         }
+        objects.insert(objects.end(), strings.begin(), strings.end());
         return binary(objects, 4);
     }
 
