@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QFuture>
+#include <QFutureWatcher>
 #include <QHashFunctions>
 #include <QMutexLocker>
 #include <QThreadPool>
@@ -76,13 +77,12 @@ QString ApplicationIconCache::sourceFor(const BlockedApplication& application,
         return {};
     }
     reading_.insert(pathKey);
-    QtConcurrent::run(iconThreads(), [workspace = std::move(workspace), path = application.path] {
-        QImage image;
-        if (auto png = workspace->iconForFile(path)) {
-            image = decode(*png);
-        }
-        return image;
-    }).then(this, [this, pathKey](const QImage& image) {
+    // A watcher owned by the cache, not QFuture::then(this, ...): an icon read that ends after
+    // the cache is gone must find nothing to call (Qt 6.4 asserts on a context that went away).
+    auto* watcher = new QFutureWatcher<QImage>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, pathKey] {
+        watcher->deleteLater();
+        const QImage image = watcher->result();
         reading_.remove(pathKey);
         {
             QMutexLocker lock(&mutex_);
@@ -92,6 +92,14 @@ QString ApplicationIconCache::sourceFor(const BlockedApplication& application,
             emit iconsAdded();
         }
     });
+    watcher->setFuture(QtConcurrent::run(
+        iconThreads(), [workspace = std::move(workspace), path = application.path] {
+            QImage image;
+            if (auto png = workspace->iconForFile(path)) {
+                image = decode(*png);
+            }
+            return image;
+        }));
     return {};
 }
 

@@ -4,6 +4,7 @@
 
 #include <QDesktopServices>
 #include <QFuture>
+#include <QFutureWatcher>
 #include <QProcess>
 #include <QString>
 #include <QThread>
@@ -116,9 +117,12 @@ void LinuxWorkspace::pollNow() {
     }
     pollRunning_ = true;
     auto poller = poller_;
-    QtConcurrent::run(pollThreads(), [poller] {
-        return poller->poll();
-    }).then(this, [this](const std::vector<RunningApplication>& terminated) {
+    // A watcher owned by the workspace, not QFuture::then(this, ...): a poll that ends after the
+    // workspace is gone must find nothing to call (Qt 6.4 asserts on a context that went away).
+    auto* watcher = new QFutureWatcher<std::vector<RunningApplication>>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        const auto terminated = watcher->result();
         pollRunning_ = false;
         for (const auto& application : terminated) {
             // A handler may replace or clear itself; use the one that is current for each
@@ -130,6 +134,7 @@ void LinuxWorkspace::pollNow() {
             handler(application);
         }
     });
+    watcher->setFuture(QtConcurrent::run(pollThreads(), [poller] { return poller->poll(); }));
 }
 
 bool LinuxWorkspace::openURL(const std::string& url) {
