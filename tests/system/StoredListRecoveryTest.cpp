@@ -40,9 +40,9 @@ TEST_F(WholeSystem, ABlockListWithOneDamagedEntryKeepsTheOthersEnforcedAndItsOri
     EXPECT_EQ(flow(chat.bundle(samples), executable(chat, 1)).verdict, "drop");
 
     // The value as it was stored, all three entries, is kept in the container.
-    const auto directory = sandbox.containerDirectory() / "Library/Application Support/Zorvane";
+    const auto copiesFolder = sandbox.containerDirectory() / "Library/Application Support/Zorvane";
     std::vector<std::filesystem::path> copies;
-    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    for (const auto& entry : std::filesystem::directory_iterator(copiesFolder)) {
         if (entry.path().filename().string().rfind("blockedApplications.as-stored-", 0) == 0) {
             copies.push_back(entry.path());
         }
