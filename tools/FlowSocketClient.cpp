@@ -1,5 +1,7 @@
 #include "tools/FlowSocketClient.h"
 
+#include "platform/linux/Descriptor.h"
+
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
@@ -8,26 +10,6 @@
 #include <unistd.h>
 
 namespace zorvane {
-namespace {
-
-class Descriptor {
-public:
-    explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
-    ~Descriptor() {
-        if (descriptor_ >= 0) {
-            ::close(descriptor_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return descriptor_; }
-
-private:
-    int descriptor_;
-};
-
-} // namespace
-
 FlowSocketClient::FlowSocketClient(std::filesystem::path socketPath,
                                    std::chrono::milliseconds timeout)
     : socketPath_(std::move(socketPath)), timeout_(timeout) {}

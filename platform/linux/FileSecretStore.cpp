@@ -1,5 +1,6 @@
 #include "FileSecretStore.h"
 
+#include "platform/linux/Descriptor.h"
 #include "platform/linux/XdgDirectories.h"
 
 #include <cerrno>
@@ -28,23 +29,6 @@ std::string percentEncoded(const std::string& name) {
     }
     return encoded;
 }
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
 
 bool writeAll(int fd, const std::string& bytes) {
     std::size_t written = 0;

@@ -1,5 +1,7 @@
 #include "platform/linux/LinuxListenerOwner.h"
 
+#include "platform/linux/Descriptor.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -13,22 +15,6 @@
 
 namespace zorvane {
 namespace {
-
-class Descriptor {
-public:
-    explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
-    ~Descriptor() {
-        if (descriptor_ >= 0) {
-            ::close(descriptor_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return descriptor_; }
-
-private:
-    int descriptor_;
-};
 
 // Appends the listeners of one address family; false when the kernel could not be asked or
 // answered with an error.
