@@ -14,7 +14,7 @@ Rectangle {
     // The getting-started sheet is up.
     property bool showingOnboarding: false
     // "Now" for the relative times, moved on once a second while the window shows.
-    property date now: support.now()
+    property date now: viewSupport.now()
 
     readonly property var updateController: store ? store.updateController : null
     readonly property bool isUpdateBannerShown: updateController !== null
@@ -25,8 +25,8 @@ Rectangle {
     implicitHeight: 650
     color: Theme.windowBackground
 
-    ViewSupport { id: support }
-    ProtectionStatus { id: protection; store: root.store }
+    ViewSupport { id: viewSupport }
+    ProtectionStatus { id: protectionStatus; store: root.store }
     ApplicationListModel { id: applicationsModel; store: root.store }
     RecentActivityModel { id: activityModel; store: root.store }
     MainWindowRows { id: mainRows; activity: activityModel; applications: applicationsModel }
@@ -35,11 +35,11 @@ Rectangle {
         interval: 1000
         repeat: true
         running: root.visible && activityModel.count > 0
-        onTriggered: root.now = support.now()
+        onTriggered: root.now = viewSupport.now()
     }
 
     Component.onCompleted: {
-        if (!support.hasCompletedOnboarding)
+        if (!viewSupport.hasCompletedOnboarding)
             showingOnboarding = true
         if (store && store.alertMessage !== "")
             alert.open()
@@ -55,393 +55,37 @@ Rectangle {
 
     onShowingOnboardingChanged: showingOnboarding ? onboardingSheet.open() : onboardingSheet.close()
 
-    // MARK: building blocks
-
-    component SectionTitle: RowLayout {
-        id: sectionTitle
-        property string title
-        property string caption
-        property int count
-        property string countName
-        property bool baselineAligned: false
-        spacing: 8
-
-        Text {
-            text: sectionTitle.title
-            font: Theme.headline
-            color: Theme.label
-            Layout.alignment: sectionTitle.baselineAligned ? Qt.AlignBaseline : Qt.AlignVCenter
-        }
-        Text {
-            visible: sectionTitle.caption !== ""
-            text: sectionTitle.caption
-            font: Theme.caption
-            color: Theme.secondary
-            Layout.alignment: sectionTitle.baselineAligned ? Qt.AlignBaseline : Qt.AlignVCenter
-        }
-        Item { Layout.fillWidth: true }
-        Rectangle {
-            implicitWidth: countText.implicitWidth + 18
-            implicitHeight: countText.implicitHeight + 8
-            radius: height / 2
-            color: Theme.quaternary
-            Layout.alignment: Qt.AlignVCenter
-            Text {
-                id: countText
-                objectName: sectionTitle.countName
-                anchors.centerIn: parent
-                text: String(sectionTitle.count)
-                font.pixelSize: Theme.captionSize
-                font.bold: true
-                color: Theme.secondary
-            }
-        }
-    }
-
-    component Banner: Rectangle {
-        id: banner
-        property color tone: Theme.blue
-        property real fillOpacity: 0.08
-        property real strokeOpacity: 0.25
-        property real padding: 16
-        default property alias content: body.data
-        Layout.fillWidth: true
-        implicitHeight: body.implicitHeight + 2 * padding
-        radius: 16
-        color: Theme.withAlpha(tone, fillOpacity)
-        border.width: 1
-        border.color: Theme.withAlpha(tone, strokeOpacity)
-        Item {
-            id: body
-            anchors.fill: parent
-            anchors.margins: banner.padding
-            implicitHeight: childrenRect.height
-        }
-    }
-
-    component PushButton: Button {
-        id: pushButton
-        property bool prominent: false
-        font: Theme.body
-        leftPadding: 12
-        rightPadding: 12
-        topPadding: 5
-        bottomPadding: 5
-        contentItem: Text {
-            text: pushButton.text
-            font: pushButton.font
-            color: pushButton.prominent ? "white" : Theme.label
-            horizontalAlignment: Text.AlignHCenter
-            verticalAlignment: Text.AlignVCenter
-        }
-        background: Rectangle {
-            radius: 6
-            color: pushButton.prominent
-                   ? (pushButton.down ? Qt.darker(Theme.blue, 1.15) : Theme.blue)
-                   : (pushButton.down ? Theme.withAlpha(Theme.label, 0.16) : Theme.quaternary)
-            border.width: pushButton.prominent ? 0 : 1
-            border.color: Theme.separator
-        }
-    }
-
-    component SymbolButton: AbstractButton {
-        id: symbolButton
-        property string symbol
-        property real symbolSize: 13
-        property int symbolWeight: Font.Normal
-        property string toolTip
-        hoverEnabled: true
-        padding: 0
-        contentItem: SymbolImage {
-            name: symbolButton.symbol
-            pointSize: symbolButton.symbolSize
-            weight: symbolButton.symbolWeight
-            color: Theme.secondary
-            opacity: symbolButton.down ? 0.6 : 1
-        }
-        background: Item {}
-        Accessible.name: toolTip
-        ToolTip.text: toolTip
-        ToolTip.visible: hovered && toolTip !== ""
-        ToolTip.delay: 600
-    }
-
-    // The blocked-apps container's outline, drawn per row: each row shows the part of the one
-    // rounded rectangle that lies behind it, so that the list can stay a virtualised view.
-    component ListSlice: Item {
-        id: slice
-        property bool isFirst: true
-        property bool isLast: true
-        property real cornerRadius: 16
-        clip: true
-        Rectangle {
-            x: 0
-            width: parent.width
-            y: slice.isFirst ? 0 : -slice.cornerRadius - 1
-            height: parent.height + (slice.isFirst ? 0 : slice.cornerRadius + 1)
-                    + (slice.isLast ? 0 : slice.cornerRadius + 1)
-            radius: slice.cornerRadius
-            color: Theme.windowBackground
-            border.width: 1
-            border.color: Theme.withAlpha(Theme.separator, 0.35)
-        }
-    }
-
     // MARK: rows of the main list
 
-    // A recent-activity row, inside its part of the list's rounded outline. Anchors rather than
-    // layouts: these rows are made and remade as the list scrolls.
     Component {
         id: activityRowComponent
-        Item {
-            id: activitySlot
-            objectName: "activityRow"
-            readonly property var entry: parent && parent.entry ? parent.entry : ({})
-            readonly property bool isFirst: parent ? parent.isFirst : true
-            readonly property bool isLast: parent ? parent.isLast : true
-            readonly property string destination: activityRow.destination
-
+        ActivityRow {
+            // The loader that makes the row hands it its entry and place.
             width: parent ? parent.width : 0
-            height: activityRow.height
-
-            ListSlice {
-                x: 28
-                width: parent.width - 56
-                height: parent.height
-                isFirst: activitySlot.isFirst
-                isLast: activitySlot.isLast
-                cornerRadius: 14
-            }
-
-            Item {
-                id: activityRow
-                x: 29
-                width: parent.width - 58
-                readonly property string processName: activitySlot.entry.processName ?? ""
-                readonly property string destination: activitySlot.entry.destination ?? ""
-                readonly property var blockedConnectionCount: activitySlot.entry.blockedConnectionCount ?? 0
-                readonly property date lastSeenAt: activitySlot.entry.lastSeenAt ?? new Date(0)
-                readonly property bool hasApplication: activitySlot.entry.hasApplication ?? false
-                readonly property string applicationName: activitySlot.entry.applicationName ?? ""
-                readonly property string iconSource: activitySlot.entry.iconSource ?? ""
-                readonly property bool isLast: activitySlot.isLast
-
-                implicitHeight: Math.max(hasApplication ? 32 : 0,
-                                         hasApplication ? activityText.implicitHeight : 0,
-                                         activityCount.implicitHeight) + 20
-                                + (activityDivider.visible ? 1 : 0)
-                height: implicitHeight
-
-                // The content's vertical centre, above the divider.
-                readonly property real middle:
-                    (height - (activityDivider.visible ? 1 : 0)) / 2
-
-                Image {
-                    id: activityIcon
-                    visible: activityRow.hasApplication
-                    x: 14
-                    y: Math.round(activityRow.middle - height / 2)
-                    width: 32
-                    height: 32
-                    source: activityRow.iconSource !== ""
-                            ? activityRow.iconSource : support.placeholderIconSource
-                    sourceSize: Qt.size(64, 64)
-                    asynchronous: true
-                }
-
-                Item {
-                    id: activityText
-                    visible: activityRow.hasApplication
-                    x: activityIcon.x + activityIcon.width + 8
-                    y: Math.round(activityRow.middle - height / 2)
-                    width: Math.max(0, activityCount.x - 12 - x)
-                    implicitHeight: applicationNameText.height + 3 + destinationText.height
-                    height: implicitHeight
-
-                    Text {
-                        id: applicationNameText
-                        width: Math.min(implicitWidth, parent.width)
-                        text: activityRow.applicationName
-                        font.family: Theme.fontFamily
-                        font.pixelSize: Theme.subheadlineSize
-                        font.weight: Font.Medium
-                        color: Theme.label
-                        elide: Text.ElideRight
-                        maximumLineCount: 1
-                    }
-                    Text {
-                        x: applicationNameText.width + 7
-                        width: Math.max(0, parent.width - x)
-                        anchors.baseline: applicationNameText.baseline
-                        text: activityRow.processName
-                        font: Theme.caption
-                        color: Theme.secondary
-                        elide: Text.ElideRight
-                        maximumLineCount: 1
-                    }
-                    TextInput {
-                        id: destinationText
-                        y: applicationNameText.height + 3
-                        width: parent.width
-                        text: activityRow.destination
-                        readOnly: true
-                        selectByMouse: true
-                        font.family: Theme.monospacedFamily
-                        font.pixelSize: Theme.captionSize
-                        color: Theme.label
-                        selectionColor: Theme.accent
-                        clip: true
-                    }
-                }
-
-                Item {
-                    id: activityCount
-                    x: activityRow.width - 14 - width
-                    y: Math.round(activityRow.middle - height / 2)
-                    width: Math.max(countGlyph.width + 4 + countText.width, timeText.width)
-                    implicitHeight: countText.height + 3 + timeText.height
-                    height: implicitHeight
-
-                    Text {
-                        id: countText
-                        anchors.right: parent.right
-                        text: String(activityRow.blockedConnectionCount)
-                        font.family: Theme.fontFamily
-                        font.pixelSize: Theme.captionSize
-                        font.weight: Font.Medium
-                        color: Theme.red
-                    }
-                    Text {
-                        id: countGlyph
-                        anchors.right: countText.left
-                        anchors.rightMargin: 4
-                        anchors.verticalCenter: countText.verticalCenter
-                        text: Symbols.glyph("hand.raised.fill")
-                        font.family: Symbols.fontFamily
-                        font.pixelSize: Theme.captionSize + 1
-                        color: Theme.red
-                    }
-                    Text {
-                        id: timeText
-                        anchors.right: parent.right
-                        y: countText.height + 3
-                        text: support.relativeTime(activityRow.lastSeenAt, root.now)
-                        font: Theme.caption2
-                        color: Theme.secondary
-                    }
-                }
-
-                Rectangle {
-                    id: activityDivider
-                    objectName: "activityDivider"
-                    visible: !activityRow.isLast
-                    anchors.left: parent.left
-                    anchors.right: parent.right
-                    anchors.bottom: parent.bottom
-                    anchors.leftMargin: 50
-                    height: 1
-                    color: Theme.separator
-                }
-            }
+            entry: parent && parent.entry ? parent.entry : ({})
+            isFirst: parent ? parent.isFirst : true
+            isLast: parent ? parent.isLast : true
+            now: root.now
+            support: viewSupport
         }
     }
 
-    // A blocked application's row, inside its part of the list's rounded outline; one point
-    // between rows, as the stack spaces them.
     Component {
         id: applicationRowComponent
-        Item {
-            id: applicationRow
-            objectName: "applicationRow"
-            readonly property var entry: parent && parent.entry ? parent.entry : ({})
-            readonly property bool isFirst: parent ? parent.isFirst : true
-            readonly property bool isLast: parent ? parent.isLast : true
-
+        ApplicationListRow {
             width: parent ? parent.width : 0
-            height: row.implicitHeight + (applicationDivider.visible ? 1 : 0) + (isLast ? 0 : 1)
-
-            ListSlice {
-                x: 28
-                width: parent.width - 56
-                height: parent.height
-                isFirst: applicationRow.isFirst
-                isLast: applicationRow.isLast
-                cornerRadius: 16
-            }
-            BlockedAppRow {
-                id: row
-                x: 29
-                width: parent.width - 58
-                store: root.store
-                application: applicationRow.entry
-            }
-            Rectangle {
-                id: applicationDivider
-                objectName: "applicationDivider"
-                visible: !applicationRow.isLast
-                x: 28 + 62
-                y: row.height
-                width: parent.width - 56 - 62
-                height: 1
-                color: Theme.separator
-            }
+            store: root.store
+            entry: parent && parent.entry ? parent.entry : ({})
+            isFirst: parent ? parent.isFirst : true
+            isLast: parent ? parent.isLast : true
         }
     }
 
-    // The blocked apps' title, and the empty state when there are none.
     Component {
         id: applicationsTitleComponent
-        Item {
+        BlockedAppsTitle {
             width: parent ? parent.width : 0
-            height: applicationsTitle.implicitHeight + 22
-                    + (root.store && root.store.applicationCount > 0 ? 12 : 0)
-            ColumnLayout {
-                id: applicationsTitle
-                x: 28
-                y: 22
-                width: parent.width - 56
-                spacing: 12
-
-                SectionTitle {
-                    Layout.fillWidth: true
-                    title: "Blocked apps"
-                    count: root.store ? root.store.applicationCount : 0
-                    countName: "applicationCount"
-                }
-                Rectangle {
-                    objectName: "applicationsEmptyState"
-                    visible: !root.store || root.store.applicationCount === 0
-                    Layout.fillWidth: true
-                    Layout.minimumHeight: 170
-                    implicitHeight: emptyApplications.implicitHeight
-                    radius: 16
-                    color: Theme.quaternary
-                    ColumnLayout {
-                        id: emptyApplications
-                        anchors.centerIn: parent
-                        spacing: 10
-                        SymbolImage {
-                            Layout.alignment: Qt.AlignHCenter
-                            name: "checkmark.shield"
-                            pointSize: 30
-                            weight: Font.Light
-                            color: Theme.label
-                        }
-                        Text {
-                            Layout.alignment: Qt.AlignHCenter
-                            text: "No blocked apps"
-                            font: Theme.headline
-                            color: Theme.label
-                        }
-                        Text {
-                            Layout.alignment: Qt.AlignHCenter
-                            text: "Apps you add will appear here."
-                            font: Theme.subheadline
-                            color: Theme.secondary
-                        }
-                    }
-                }
-            }
+            store: root.store
         }
     }
 
@@ -451,114 +95,13 @@ Rectangle {
         anchors.fill: parent
         spacing: 0
 
-        // The header.
-        Rectangle {
+        MainHeader {
             Layout.fillWidth: true
-            implicitHeight: header.implicitHeight + 24 + 18
-            color: Theme.material
             z: 1
-
-            RowLayout {
-                id: header
-                anchors.left: parent.left
-                anchors.right: parent.right
-                anchors.top: parent.top
-                anchors.leftMargin: 28
-                anchors.rightMargin: 28
-                anchors.topMargin: 24
-                spacing: 13
-
-                Image {
-                    objectName: "ownIcon"
-                    source: support.ownIconSource
-                    sourceSize: Qt.size(92, 92)
-                    Layout.preferredWidth: 46
-                    Layout.preferredHeight: 46
-                    smooth: true
-                    mipmap: true
-                }
-                ColumnLayout {
-                    spacing: 2
-                    Text {
-                        text: "Zorvane"
-                        font.family: Theme.fontFamily
-                        font.pixelSize: Theme.title2Size
-                        font.bold: true
-                        color: Theme.label
-                    }
-                    Text {
-                        text: "Control which apps can access the network"
-                        font: Theme.subheadline
-                        color: Theme.secondary
-                    }
-                }
-                Item { Layout.fillWidth: true }
-                SymbolButton {
-                    objectName: "helpButton"
-                    symbol: "questionmark.circle"
-                    symbolSize: 16
-                    symbolWeight: Font.Medium
-                    toolTip: "Show getting started"
-                    implicitWidth: 28
-                    implicitHeight: 28
-                    onClicked: root.showingOnboarding = true
-                }
-                // The protection capsule.
-                Rectangle {
-                    implicitWidth: capsule.implicitWidth + 12 + 8
-                    implicitHeight: capsule.implicitHeight + 14
-                    radius: height / 2
-                    color: Theme.withAlpha(Theme.windowBackground, 0.65)
-
-                    RowLayout {
-                        id: capsule
-                        anchors.left: parent.left
-                        anchors.leftMargin: 12
-                        anchors.verticalCenter: parent.verticalCenter
-                        spacing: 9
-
-                        Rectangle {
-                            objectName: "statusDot"
-                            implicitWidth: 8
-                            implicitHeight: 8
-                            radius: 4
-                            color: Theme.tone(protection.dotTone)
-                            readonly property string tone: protection.dotTone
-                        }
-                        Text {
-                            objectName: "statusText"
-                            text: protection.text
-                            font.family: Theme.fontFamily
-                            font.pixelSize: Theme.subheadlineSize
-                            font.weight: Font.Medium
-                            color: Theme.label
-                        }
-                        Item {
-                            implicitWidth: protectionSwitch.implicitWidth
-                            implicitHeight: protectionSwitch.implicitHeight
-
-                            ZorvaneSwitchToggleStyle {
-                                id: protectionSwitch
-                                objectName: "protectionSwitch"
-                                anchors.fill: parent
-                                isOn: protection.isRequested
-                                enabled: protection.isSwitchEnabled
-                                onToggled: (requested) => { root.store.isProtectionRequested = requested }
-                            }
-                            // While the copy runs outside the Applications folder, a tap on the
-                            // disabled switch explains why it is disabled.
-                            MouseArea {
-                                objectName: "explainTapTarget"
-                                anchors.fill: parent
-                                visible: protection.isInstallationRequired
-                                Accessible.role: Accessible.Button
-                                Accessible.name: "Explain why protection is unavailable"
-                                onClicked: root.store.explainProtectionUnavailable()
-                            }
-                        }
-                    }
-                }
-            }
+            store: root.store
+            protection: protectionStatus
+            support: viewSupport
+            onHelpRequested: root.showingOnboarding = true
         }
 
         // The scroll area. The blocked applications are its rows, so that only the visible
@@ -621,189 +164,23 @@ Rectangle {
 
                 Item { Layout.preferredHeight: 28 - 22 }
 
-                // Update banner.
-                Banner {
-                    objectName: "updateBanner"
-                    visible: root.isUpdateBannerShown
-                    tone: Theme.blue
-                    fillOpacity: 0.08
-                    strokeOpacity: 0.25
-                    padding: 16
+                UpdateBanner {
+                    updateController: root.updateController
                     Layout.leftMargin: 28
                     Layout.rightMargin: 28
-
-                    RowLayout {
-                        width: parent.width
-                        spacing: 14
-                        SymbolImage {
-                            name: "arrow.down.circle.fill"
-                            pointSize: 25
-                            color: Theme.blue
-                        }
-                        ColumnLayout {
-                            Layout.fillWidth: true
-                            spacing: 3
-                            Text {
-                                objectName: "updateTitle"
-                                Layout.fillWidth: true
-                                text: root.isUpdateBannerShown
-                                      ? "Zorvane " + root.updateController.availableUpdate.version + " is available"
-                                      : ""
-                                font: Theme.headline
-                                color: Theme.label
-                                elide: Text.ElideRight
-                            }
-                            Text {
-                                objectName: "updateNotes"
-                                Layout.fillWidth: true
-                                readonly property string notes: root.isUpdateBannerShown
-                                    && root.updateController.availableUpdate.releaseNotes !== undefined
-                                    ? root.updateController.availableUpdate.releaseNotes : ""
-                                text: notes !== "" ? notes : "A new version is ready to download."
-                                font: Theme.subheadline
-                                color: Theme.secondary
-                                wrapMode: Text.Wrap
-                                maximumLineCount: 2
-                                elide: Text.ElideRight
-                            }
-                        }
-                        PushButton {
-                            objectName: "downloadUpdateButton"
-                            text: "Download Update"
-                            prominent: true
-                            onClicked: root.updateController.openDownload()
-                        }
-                        SymbolButton {
-                            objectName: "closeUpdateBannerButton"
-                            symbol: "xmark"
-                            symbolSize: 11
-                            symbolWeight: Font.Bold
-                            toolTip: "Remind me next time"
-                            implicitWidth: 22
-                            implicitHeight: 22
-                            onClicked: root.updateController.isBannerVisible = false
-                        }
-                    }
                 }
-
-                // Installation banner.
-                Banner {
-                    objectName: "installationBanner"
-                    visible: protection.isInstallationRequired
-                    tone: Theme.orange
-                    fillOpacity: 0.09
-                    strokeOpacity: 0.28
-                    padding: 18
+                InstallationBanner {
+                    visible: protectionStatus.isInstallationRequired
+                    support: viewSupport
                     Layout.leftMargin: 28
                     Layout.rightMargin: 28
-
-                    ColumnLayout {
-                        width: parent.width
-                        spacing: 12
-                        RowLayout {
-                            spacing: 6
-                            SymbolImage {
-                                name: "arrow.down.app.fill"
-                                pointSize: Theme.headlineSize + 2
-                                color: Theme.orange
-                            }
-                            Text {
-                                text: "Finish installing Zorvane"
-                                font: Theme.headline
-                                color: Theme.orange
-                            }
-                        }
-                        Text {
-                            Layout.fillWidth: true
-                            text: "macOS can only enable Zorvane's network extension when the app is in the Applications folder. Quit this copy, drag Zorvane from Downloads into Applications, then open it there."
-                            font: Theme.subheadline
-                            color: Theme.label
-                            wrapMode: Text.Wrap
-                        }
-                        RowLayout {
-                            spacing: 8
-                            PushButton {
-                                objectName: "openFinderFoldersButton"
-                                text: "Open Finder Folders"
-                                onClicked: support.openInstallFolders()
-                            }
-                            PushButton {
-                                objectName: "quitButton"
-                                text: "Quit Zorvane"
-                                onClicked: support.quit()
-                            }
-                        }
-                    }
                 }
-
-                // Approval banner.
-                Banner {
-                    objectName: "approvalBanner"
-                    visible: protection.isAwaitingApproval
-                    tone: Theme.blue
-                    fillOpacity: 0.08
-                    strokeOpacity: 0.25
-                    padding: 18
+                ApprovalBanner {
+                    visible: protectionStatus.isAwaitingApproval
+                    store: root.store
+                    support: viewSupport
                     Layout.leftMargin: 28
                     Layout.rightMargin: 28
-
-                    RowLayout {
-                        width: parent.width
-                        spacing: 14
-                        SymbolImage {
-                            Layout.alignment: Qt.AlignTop
-                            name: "gear.badge"
-                            pointSize: 25
-                            color: Theme.blue
-                        }
-                        ColumnLayout {
-                            Layout.fillWidth: true
-                            Layout.alignment: Qt.AlignTop
-                            spacing: 8
-                            Text {
-                                text: "Finish enabling protection"
-                                font: Theme.headline
-                                color: Theme.label
-                            }
-                            Text {
-                                Layout.fillWidth: true
-                                text: "macOS is waiting for you to approve Zorvane."
-                                font: Theme.subheadline
-                                color: Theme.label
-                                wrapMode: Text.Wrap
-                            }
-                            ColumnLayout {
-                                spacing: 5
-                                Repeater {
-                                    model: [
-                                        "1. Open System Settings.",
-                                        "2. Scroll to Extensions and choose By Category.",
-                                        "3. If Network Extensions is listed, open it and enable Zorvane.",
-                                        "4. If it is not listed yet, return here and retry activation."
-                                    ]
-                                    Text {
-                                        required property string modelData
-                                        text: modelData
-                                        font: Theme.caption
-                                        color: Theme.label
-                                    }
-                                }
-                            }
-                            RowLayout {
-                                spacing: 8
-                                PushButton {
-                                    objectName: "openSystemSettingsButton"
-                                    text: "Open System Settings"
-                                    onClicked: support.openLoginItemsSettings()
-                                }
-                                PushButton {
-                                    objectName: "retryActivationButton"
-                                    text: "Retry Activation"
-                                    onClicked: root.store.handleBecameActive()
-                                }
-                            }
-                        }
-                    }
                 }
 
                 DropZoneView {
@@ -813,60 +190,12 @@ Rectangle {
                     Layout.rightMargin: 28
                 }
 
-                // Recent activity: the title, and the empty state when there is none; the
-                // rows are the list's.
-                ColumnLayout {
+                RecentActivityTitle {
+                    count: activityModel.count
                     Layout.fillWidth: true
                     Layout.leftMargin: 28
                     Layout.rightMargin: 28
                     Layout.bottomMargin: activityModel.count > 0 ? 12 : 0
-                    spacing: 12
-
-                    SectionTitle {
-                        Layout.fillWidth: true
-                        title: "Recent activity"
-                        caption: "Stored only on this Mac"
-                        count: activityModel.count
-                        countName: "activityCount"
-                        baselineAligned: true
-                    }
-
-                    Rectangle {
-                        objectName: "activityEmptyState"
-                        visible: activityModel.count === 0
-                        Layout.fillWidth: true
-                        implicitHeight: emptyActivity.implicitHeight + 32
-                        radius: 14
-                        color: Theme.quaternary
-                        RowLayout {
-                            id: emptyActivity
-                            anchors.fill: parent
-                            anchors.margins: 16
-                            spacing: 12
-                            SymbolImage {
-                                name: "waveform.path.ecg.rectangle"
-                                pointSize: 22
-                                weight: Font.Light
-                                color: Theme.label
-                            }
-                            ColumnLayout {
-                                Layout.fillWidth: true
-                                spacing: 2
-                                Text {
-                                    Layout.fillWidth: true
-                                    text: "No blocked connections yet"
-                                    font: Theme.subheadline
-                                    color: Theme.label
-                                }
-                                Text {
-                                    Layout.fillWidth: true
-                                    text: "New attempts will appear here while protection is on."
-                                    font: Theme.caption
-                                    color: Theme.secondary
-                                }
-                            }
-                        }
-                    }
                 }
             }
 
@@ -899,7 +228,7 @@ Rectangle {
                 spacing: 0
                 RowLayout {
                     objectName: "failureLine"
-                    visible: protection.kind === "failed"
+                    visible: protectionStatus.kind === "failed"
                     Layout.leftMargin: 28
                     Layout.rightMargin: 28
                     Layout.topMargin: 12
@@ -912,7 +241,7 @@ Rectangle {
                     Text {
                         objectName: "failureText"
                         Layout.fillWidth: true
-                        text: protection.failureMessage
+                        text: protectionStatus.failureMessage
                         font: Theme.caption
                         color: Theme.orange
                         wrapMode: Text.Wrap
@@ -944,11 +273,11 @@ Rectangle {
             sourceComponent: OnboardingView {
                 objectName: "onboardingView"
                 Component.onCompleted: {
-                    isInApplicationsFolder = support.isInApplicationsFolder
-                    isProtectionActive = protection.isActive
+                    isInApplicationsFolder = viewSupport.isInApplicationsFolder
+                    isProtectionActive = protectionStatus.isActive
                 }
                 onFinish: {
-                    support.hasCompletedOnboarding = true
+                    viewSupport.hasCompletedOnboarding = true
                     root.showingOnboarding = false
                 }
             }
