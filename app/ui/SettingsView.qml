@@ -43,7 +43,7 @@ Pane {
         Layout.fillWidth: true
         implicitHeight: groupColumn.implicitHeight + 24
         radius: 10
-        color: Theme.withAlpha(Theme.label, Theme.isDark ? 0.06 : 0.03)
+        color: Theme.groupFill
         border.color: Theme.separator
         border.width: 1
         ColumnLayout {

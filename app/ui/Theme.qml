@@ -4,11 +4,12 @@ import QtQuick
 // The platform styles the views name (title-2, headline, secondary, quaternary, ...) mapped
 // once onto Qt fonts and the system palette.
 //
-// Sizes are the desktop defaults of the platform the design was made for, in logical pixels
-// (one point = one pixel): title 22, title-2 17, headline 13 semibold, body 13, subheadline 11,
-// caption 10, caption-2 10. The system colours keep their light and dark variants; the
-// label, fill and separator styles are the window text colour at the platform's opacities, so
-// they read on both light and dark palettes.
+// Sizes are logical pixels chosen for Linux desktops, whose default text is 13 to 15 px: body
+// 14, nothing under 11. The system colours keep their light and dark variants; the label, fill
+// and separator styles are the window text colour at fixed opacities, so they follow whatever
+// palette the desktop gives, light or dark. The secondary style's opacity is high enough for a
+// contrast of 4.5:1 on the window and on every plate drawn under secondary text (quaternary
+// fills, banner tints, settings groups) with the common desktop palettes.
 QtObject {
     id: theme
 
@@ -18,12 +19,12 @@ QtObject {
     // MARK: fonts
     readonly property string fontFamily: Qt.application.font.family
     readonly property int titleSize: 22
-    readonly property int title2Size: 17
-    readonly property int headlineSize: 13
-    readonly property int bodySize: 13
-    readonly property int subheadlineSize: 11
-    readonly property int captionSize: 10
-    readonly property int caption2Size: 10
+    readonly property int title2Size: 18
+    readonly property int headlineSize: 14
+    readonly property int bodySize: 14
+    readonly property int subheadlineSize: 13
+    readonly property int captionSize: 12
+    readonly property int caption2Size: 11
 
     readonly property font title: Qt.font({ family: fontFamily, pixelSize: titleSize })
     readonly property font title2: Qt.font({ family: fontFamily, pixelSize: title2Size })
@@ -42,9 +43,11 @@ QtObject {
     readonly property color orange: isDark ? "#ff9f0a" : "#ff9500"
     readonly property color red: isDark ? "#ff453a" : "#ff3b30"
     readonly property color green: isDark ? "#30d158" : "#34c759"
-    readonly property color secondary: withAlpha(label, isDark ? 0.55 : 0.5)
-    readonly property color quaternary: withAlpha(label, isDark ? 0.18 : 0.08)
+    readonly property color secondary: withAlpha(label, isDark ? 0.75 : 0.76)
+    readonly property color quaternary: withAlpha(label, isDark ? 0.1 : 0.07)
     readonly property color separator: withAlpha(label, isDark ? 0.3 : 0.2)
+    // A settings group's plate.
+    readonly property color groupFill: withAlpha(label, isDark ? 0.06 : 0.03)
     readonly property color windowBackground: palette.window
     // The header's translucent material: the window colour lifted towards the base colour.
     readonly property color material: Qt.tint(palette.window, withAlpha(palette.base, 0.55))

@@ -10,6 +10,7 @@
 #include <QBuffer>
 #include <QDateTime>
 #include <QDropEvent>
+#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QQuickItem>
@@ -109,6 +110,7 @@ void UiFixture::reset() {
     answeredActivations_ = 0;
     openedUrls_.clear();
     quitRequests_ = 0;
+    usePalette(QStringLiteral("default"));
     installEnvironment();
 }
 
@@ -447,6 +449,70 @@ void UiFixture::settle() {
 QDateTime UiFixture::now() const {
     return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(clock_->now().unixSeconds() * 1000.0),
                                           Qt::UTC);
+}
+
+} // namespace zorvane::testing
+
+namespace zorvane::testing {
+namespace {
+
+struct DesktopPalette {
+    const char* name;
+    const char* window;
+    const char* windowText;
+    const char* base;
+    const char* text;
+    const char* button;
+    const char* highlight;
+};
+
+// The window, text and accent colours of the colour schemes most Linux desktops ship.
+constexpr DesktopPalette desktopPalettes[] = {
+    {"fusion-light", "#efefef", "#000000", "#ffffff", "#000000", "#efefef", "#308cc6"},
+    {"adwaita-light", "#f6f5f4", "#2e3436", "#ffffff", "#2e3436", "#f6f5f4", "#3584e4"},
+    {"breeze-light", "#eff0f1", "#232629", "#fcfcfc", "#232629", "#eff0f1", "#3daee9"},
+    {"adwaita-dark", "#353535", "#eeeeec", "#2d2d2d", "#eeeeec", "#353535", "#15539e"},
+    {"breeze-dark", "#31363b", "#eff0f1", "#232629", "#eff0f1", "#31363b", "#3daee9"},
+};
+
+} // namespace
+
+QStringList UiFixture::paletteNames() const {
+    QStringList names;
+    for (const auto& palette : desktopPalettes) {
+        names << QString::fromLatin1(palette.name);
+    }
+    return names;
+}
+
+bool UiFixture::usePalette(const QString& name) {
+    if (!startingPalette_) {
+        startingPalette_ = QGuiApplication::palette();
+    }
+    if (name == QLatin1String("default")) {
+        if (QGuiApplication::palette() != *startingPalette_) {
+            QGuiApplication::setPalette(*startingPalette_);
+        }
+        return true;
+    }
+    for (const auto& scheme : desktopPalettes) {
+        if (name != QLatin1String(scheme.name)) {
+            continue;
+        }
+        const QColor window(scheme.window);
+        const QColor windowText(scheme.windowText);
+        QPalette palette(QColor(scheme.button), window);
+        palette.setColor(QPalette::WindowText, windowText);
+        palette.setColor(QPalette::ButtonText, windowText);
+        palette.setColor(QPalette::Base, QColor(scheme.base));
+        palette.setColor(QPalette::AlternateBase, window);
+        palette.setColor(QPalette::Text, QColor(scheme.text));
+        palette.setColor(QPalette::Highlight, QColor(scheme.highlight));
+        palette.setColor(QPalette::HighlightedText, Qt::white);
+        QGuiApplication::setPalette(palette);
+        return true;
+    }
+    return false;
 }
 
 } // namespace zorvane::testing

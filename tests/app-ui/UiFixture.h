@@ -9,10 +9,12 @@
 #include <QEvent>
 #include <QMimeData>
 #include <QObject>
+#include <QPalette>
 #include <QStringList>
 #include <QUrl>
 #include <QVariantMap>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QQuickItem;
@@ -95,6 +97,14 @@ public:
     // The now of the store's clock, for expected relative times.
     Q_INVOKABLE QDateTime now() const;
 
+    // MARK: the desktop's palette
+    // Gives the application the palette of a common desktop colour scheme, as the platform
+    // theme would on a palette change: "fusion-light", "adwaita-light", "breeze-light",
+    // "adwaita-dark", "breeze-dark"; "default" puts back the one the tests started with (and so
+    // does reset()). False for an unknown name.
+    Q_INVOKABLE bool usePalette(const QString& name);
+    Q_INVOKABLE QStringList paletteNames() const;
+
 signals:
     void storeChanged();
     void desktopRequested();
@@ -128,6 +138,7 @@ private:
     std::unique_ptr<AppBlockStore> store_;
     QStringList openedUrls_;
     int quitRequests_ = 0;
+    std::optional<QPalette> startingPalette_;
 };
 
 } // namespace zorvane::testing
