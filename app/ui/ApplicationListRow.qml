@@ -12,6 +12,8 @@ Item {
     property var entry: ({})
     property bool isFirst: true
     property bool isLast: true
+    // The list's memory of expanded rows (BlockedAppRow.expansion).
+    property var expansion: null
 
     height: row.implicitHeight + (applicationDivider.visible ? 1 : 0) + (isLast ? 0 : 1)
 
@@ -29,6 +31,7 @@ Item {
         width: parent.width - 58
         store: applicationRow.store
         application: applicationRow.entry
+        expansion: applicationRow.expansion
     }
     Rectangle {
         id: applicationDivider

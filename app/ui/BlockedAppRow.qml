@@ -8,7 +8,9 @@ import Zorvane.Ui
 // blocked attempts, a summary line that expands into its list of network processes.
 //
 // Everything shown comes from the row's entry; every control calls one store operation. The
-// only state of its own is whether the process list is expanded, which starts collapsed.
+// only state of its own is whether the process list is expanded, which starts collapsed unless
+// the list around the row remembers it: the main list makes its rows anew whenever an
+// application comes or goes, and the others' lists stay open through that.
 Item {
     id: root
 
@@ -20,8 +22,11 @@ Item {
     property int animationDuration: 160
 
     property bool isShowingComponents: false
+    // Where the list remembers expanded rows by application id: isExpanded(id),
+    // setExpanded(id, expanded). Without one, every row starts collapsed.
+    property var expansion: null
     // The menu while it is open, built for the state at that moment.
-    property Menu accessMenu: null
+    property ThemedMenu accessMenu: null
 
     readonly property string applicationId: application ? application.id : ""
     readonly property string grantState: application ? application.grantState : "none"
@@ -39,6 +44,18 @@ Item {
 
     implicitWidth: 480
     implicitHeight: column.implicitHeight
+
+    function recallExpansion() {
+        if (expansion && applicationId !== "")
+            isShowingComponents = expansion.isExpanded(applicationId)
+    }
+    Component.onCompleted: recallExpansion()
+    // A row the list hands another application shows that one's state.
+    onApplicationIdChanged: recallExpansion()
+    onIsShowingComponentsChanged: {
+        if (expansion && applicationId !== "")
+            expansion.setExpanded(applicationId, isShowingComponents)
+    }
 
     function processCountText(count) {
         return count + (count === 1 ? " network process" : " network processes")
@@ -67,7 +84,7 @@ Item {
 
     Component {
         id: blockedMenu
-        Menu {
+        ThemedMenu {
             id: menu
             property bool isApplicationRunning: false
             onClosed: {
@@ -75,15 +92,15 @@ Item {
                     root.accessMenu = null
                 menu.destroy()
             }
-            MenuItem {
+            ThemedMenuItem {
                 text: "Allow for 5 Minutes"
                 onTriggered: root.store.allowTemporarily(root.applicationId, 300)
             }
-            MenuItem {
+            ThemedMenuItem {
                 text: "Allow for 1 Hour"
                 onTriggered: root.store.allowTemporarily(root.applicationId, 3600)
             }
-            MenuItem {
+            ThemedMenuItem {
                 text: "Allow Until App Quits"
                 enabled: menu.isApplicationRunning
                 onTriggered: root.store.allowUntilQuit(root.applicationId)
@@ -93,16 +110,16 @@ Item {
 
     Component {
         id: grantedMenu
-        Menu {
+        ThemedMenu {
             id: menu
             onClosed: {
                 if (root.accessMenu === menu)
                     root.accessMenu = null
                 menu.destroy()
             }
-            MenuItem {
+            ThemedMenuItem {
                 text: "Block Again Now"
-                palette.windowText: Theme.red
+                destructive: true
                 onTriggered: root.store.revokeTemporaryAccess(root.applicationId)
             }
         }
@@ -358,10 +375,7 @@ Item {
                     boundsBehavior: Flickable.StopAtBounds
                     model: root.components
                     readonly property bool overflows: contentHeight > height
-                    ScrollBar.vertical: ScrollBar {
-                        id: scrollBar
-                        policy: componentList.overflows ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
-                    }
+                    ScrollBar.vertical: ThemedScrollBar { id: scrollBar }
                     delegate: ComponentRow {
                         required property var modelData
                         required property int index

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import QtQuick.Templates as T
 import QtQuick.Layouts
 import Zorvane.Ui
 
@@ -31,6 +32,20 @@ Rectangle {
     RecentActivityModel { id: activityModel; store: root.store }
     MainWindowRows { id: mainRows; activity: activityModel; applications: applicationsModel }
 
+    // Which applications' process lists are open, by id: the rows are made anew whenever an
+    // application is added or removed, and the others keep their state through that.
+    QtObject {
+        id: expandedApplications
+        property var ids: ({})
+        function isExpanded(id) { return ids[id] === true }
+        function setExpanded(id, expanded) {
+            if (expanded)
+                ids[id] = true
+            else
+                delete ids[id]
+        }
+    }
+
     Timer {
         interval: 1000
         repeat: true
@@ -41,8 +56,6 @@ Rectangle {
     Component.onCompleted: {
         if (!viewSupport.hasCompletedOnboarding)
             showingOnboarding = true
-        if (store && store.alertMessage !== "")
-            alert.open()
     }
 
     // The scene became active: the store refreshes the filter state, so the banners follow what
@@ -75,6 +88,7 @@ Rectangle {
         ApplicationListRow {
             width: parent ? parent.width : 0
             store: root.store
+            expansion: expandedApplications
             entry: parent && parent.entry ? parent.entry : ({})
             isFirst: parent ? parent.isFirst : true
             isLast: parent ? parent.isLast : true
@@ -156,7 +170,7 @@ Rectangle {
                 visible: destination !== ""
                 delay: 600
             }
-            ScrollBar.vertical: ScrollBar { policy: ScrollBar.AlwaysOn }
+            ScrollBar.vertical: ThemedScrollBar { objectName: "mainScrollBar" }
 
             header: ColumnLayout {
                 width: ListView.view ? ListView.view.width : 0
@@ -265,6 +279,13 @@ Rectangle {
         modal: true
         closePolicy: Popup.CloseOnEscape
         onClosed: root.showingOnboarding = false
+        background: Rectangle {
+            radius: 14
+            color: Theme.windowBackground
+            border.width: 1
+            border.color: Theme.popupBorder
+        }
+        T.Overlay.modal: Rectangle { color: Theme.dimming }
 
         contentItem: Loader {
             // Made anew each time the sheet opens: the guide's page and its two facts are fixed
@@ -284,44 +305,16 @@ Rectangle {
         }
     }
 
-    Dialog {
+    ZorvaneAlert {
         id: alert
-        objectName: "alert"
         x: Math.round((root.width - width) / 2)
         y: Math.round((root.height - height) / 2)
-        width: Math.min(360, root.width - 40)
-        modal: true
-        title: "Zorvane"
-        closePolicy: Popup.CloseOnEscape
-
-        Label {
-            objectName: "alertMessage"
-            width: parent.width
-            text: root.store ? root.store.alertMessage : ""
-            wrapMode: Text.Wrap
-            font: Theme.body
-        }
-        footer: DialogButtonBox {
-            Button {
-                objectName: "alertOkButton"
-                text: "OK"
-                DialogButtonBox.buttonRole: DialogButtonBox.RejectRole
-            }
-        }
+        width: Math.min(380, root.width - 40)
+        message: root.store ? root.store.alertMessage : ""
         // Any dismissal clears the message.
-        onClosed: {
+        onDismissed: {
             if (root.store)
                 root.store.alertMessage = ""
-        }
-    }
-
-    Connections {
-        target: root.store
-        function onAlertMessageChanged() {
-            if (root.store.alertMessage !== "")
-                alert.open()
-            else
-                alert.close()
         }
     }
 }

@@ -73,29 +73,28 @@ Item {
         }
     }
 
+    // Grown by 1 % while a drag hovers rather than scaled: a scaled plate would be the drawing
+    // at its old size stretched, with seams where the stretched outline meets the fill.
     Item {
         id: plate
         objectName: "dropZonePlate"
-        anchors.fill: parent
-        scale: root.isTargeted ? 1.01 : 1
-        transformOrigin: Item.Center
-        Behavior on scale { NumberAnimation { duration: root.animationDuration; easing.type: Easing.OutQuad } }
+        property real growth: root.isTargeted ? 0.005 : 0
+        Behavior on growth { NumberAnimation { duration: root.animationDuration; easing.type: Easing.OutQuad } }
+        x: -Math.round(root.width * growth * 100) / 100
+        y: -Math.round(root.height * growth * 100) / 100
+        width: root.width - 2 * x
+        height: root.height - 2 * y
 
-        Rectangle {
+        // The fill and the dashed outline are one rounded path drawn at the plate's own size,
+        // so that the outline lies exactly on the fill's edge at every size and scale.
+        Canvas {
             id: fill
             objectName: "dropZoneFill"
             anchors.fill: parent
-            radius: 20
-            color: root.isTargeted ? Theme.blue : Theme.withAlpha(Theme.blue, 0.06)
-            Behavior on color { ColorAnimation { duration: root.animationDuration; easing.type: Easing.OutQuad } }
-        }
-
-        // Stroked inside the bounds with a dashed line; a Rectangle border can only be solid.
-        Canvas {
-            id: border
-            anchors.fill: parent
+            readonly property color fillColor: root.isTargeted ? Theme.blue : Theme.withAlpha(Theme.blue, 0.06)
             readonly property color strokeColor: root.isTargeted
                 ? Qt.rgba(1, 1, 1, 0.65) : Theme.withAlpha(Theme.blue, 0.45)
+            onFillColorChanged: requestPaint()
             onStrokeColorChanged: requestPaint()
             onWidthChanged: requestPaint()
             onHeightChanged: requestPaint()
@@ -104,9 +103,13 @@ Item {
                 context.reset()
                 const lineWidth = 1.5
                 const inset = lineWidth / 2
+                context.beginPath()
+                context.roundedRect(0, 0, width, height, 20, 20)
+                context.fillStyle = fillColor
+                context.fill()
                 context.lineWidth = lineWidth
                 context.miterLimit = 10
-                context.setLineDash([8, 6])
+                context.setLineDash([8 / lineWidth, 6 / lineWidth])
                 context.strokeStyle = strokeColor
                 context.beginPath()
                 context.roundedRect(inset, inset, width - lineWidth, height - lineWidth,
@@ -157,7 +160,8 @@ Item {
                     horizontalAlignment: Text.AlignHCenter
                     text: root.isAdding ? "Adding app…" : "Drop an app here"
                     font: Theme.headline
-                    color: Theme.label
+                    // White on the blue fill, with the symbol and the subtitle.
+                    color: root.isTargeted ? "white" : Theme.label
                     wrapMode: Text.WordWrap
                 }
                 Text {

@@ -32,7 +32,8 @@ Pane {
     implicitWidth: 540
     implicitHeight: 440
     padding: 0
-    background: Rectangle { color: Theme.windowBackground }
+    // Rounded as the sheet that holds it.
+    background: Rectangle { radius: 14; color: Theme.windowBackground }
 
     OnboardingStep {
         id: welcome
@@ -122,15 +123,23 @@ Pane {
         RowLayout {
             Layout.fillWidth: true
             Item { Layout.fillWidth: true }
-            Button {
+            AbstractButton {
+                id: skipButton
                 objectName: "skipButton"
                 text: "Skip"
-                flat: true
                 hoverEnabled: true
+                padding: 6
                 ToolTip.visible: hovered
                 ToolTip.delay: 700
                 ToolTip.text: "Close the tutorial"
                 onClicked: root.finish()
+                contentItem: Text {
+                    text: skipButton.text
+                    font: Theme.body
+                    color: Theme.label
+                    opacity: skipButton.down ? 0.6 : 1
+                }
+                background: Item {}
             }
         }
 
@@ -206,19 +215,17 @@ Pane {
 
         RowLayout {
             Layout.fillWidth: true
-            Button {
+            PushButton {
                 objectName: "backButton"
                 text: "Back"
                 enabled: root.currentStep > 0
                 onClicked: root.goBack()
             }
             Item { Layout.fillWidth: true }
-            Button {
+            PushButton {
                 objectName: "forwardButton"
                 text: root.isLastStep ? "Get Started" : "Continue"
-                highlighted: true
-                palette.dark: Theme.blue
-                palette.brightText: "white"
+                prominent: true
                 onClicked: root.advance()
             }
         }

@@ -48,7 +48,7 @@ Rectangle {
                 anchors.fill: parent
                 isOn: root.protection.isRequested
                 enabled: root.protection.isSwitchEnabled
-                onToggled: (requested) => { root.store.isProtectionRequested = requested }
+                onSwitchRequested: (requested) => { root.store.isProtectionRequested = requested }
             }
             // While the copy runs outside the Applications folder, a tap on the disabled
             // switch explains why it is disabled.

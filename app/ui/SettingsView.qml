@@ -73,11 +73,11 @@ Pane {
         Item {
             implicitWidth: toggle.implicitWidth
             implicitHeight: toggle.implicitHeight
-            Switch {
+            ZorvaneSwitchToggleStyle {
                 id: toggle
                 anchors.fill: parent
-                Accessible.name: label.text
-                onToggled: settingRow.toggled(checked)
+                accessibleName: label.text
+                onSwitchRequested: (isOn) => settingRow.toggled(isOn)
             }
             // Lies over the switch, which ignores taps while it is disabled.
             MouseArea {
@@ -115,7 +115,7 @@ Pane {
         contentHeight: form.implicitHeight + 48
         boundsBehavior: Flickable.StopAtBounds
         clip: true
-        ScrollBar.vertical: ScrollBar {}
+        ScrollBar.vertical: ThemedScrollBar {}
 
         ColumnLayout {
             id: form
@@ -131,13 +131,10 @@ Pane {
                     id: protectionSwitch
                     objectName: "protectionSetting"
                     text: "Enable network filter"
-                    control.checked: protection.isRequested
+                    // The store decides: the switch shows its wish, not the click.
+                    control.isOn: protection.isRequested
                     control.enabled: protection.isSwitchEnabled
-                    onToggled: (checked) => {
-                        root.store.isProtectionRequested = checked
-                        // The store decides; show its wish, not the click.
-                        protectionSwitch.control.checked = Qt.binding(() => protection.isRequested)
-                    }
+                    onToggled: (checked) => { root.store.isProtectionRequested = checked }
                     // The switch cannot be used from outside the Applications folder; tapping
                     // it says why.
                     tapExplains: protection.isInstallationRequired
@@ -154,12 +151,8 @@ Pane {
                     id: statusBarSwitch
                     objectName: "statusBarSetting"
                     text: "Show Zorvane in the menu bar"
-                    control.checked: root.store ? root.store.isStatusBarIconEnabled : false
-                    onToggled: (checked) => {
-                        root.store.isStatusBarIconEnabled = checked
-                        statusBarSwitch.control.checked = Qt.binding(
-                            () => root.store ? root.store.isStatusBarIconEnabled : false)
-                    }
+                    control.isOn: root.store ? root.store.isStatusBarIconEnabled : false
+                    onToggled: (checked) => { root.store.isStatusBarIconEnabled = checked }
                 }
                 Caption { text: "When enabled, the icon remains available after the main window is closed whenever at least one app is registered." }
             }
@@ -180,13 +173,14 @@ Pane {
                 }
                 RowLayout {
                     spacing: 8
-                    Button {
+                    PushButton {
                         objectName: "downloadUpdateButton"
+                        prominent: true
                         visible: root.hasAvailableUpdate
                         text: "Download Update"
                         onClicked: root.updates.openDownload()
                     }
-                    Button {
+                    PushButton {
                         objectName: "checkForUpdatesButton"
                         text: "Check for Updates"
                         enabled: !(root.updates && root.updates.isChecking)
@@ -203,39 +197,16 @@ Pane {
         }
     }
 
-    Dialog {
+    ZorvaneAlert {
         id: alert
-        objectName: "alert"
         parent: root
         anchors.centerIn: parent
-        width: Math.min(360, root.width - 40)
-        modal: true
-        title: "Zorvane"
-        standardButtons: Dialog.Ok
-        closePolicy: Popup.CloseOnEscape
-
-        readonly property string message: root.store ? root.store.alertMessage : ""
-
-        function follow() {
-            if (message.length > 0)
-                open()
-            else
-                close()
-        }
-
-        onMessageChanged: follow()
-        Component.onCompleted: follow()
+        width: Math.min(380, root.width - 40)
+        message: root.store ? root.store.alertMessage : ""
         // OK, Escape or any other way out clears the message.
-        onClosed: {
+        onDismissed: {
             if (root.store && root.store.alertMessage.length > 0)
                 root.store.alertMessage = ""
-        }
-
-        Label {
-            objectName: "alertMessage"
-            width: parent ? parent.width : implicitWidth
-            text: alert.message
-            wrapMode: Text.WordWrap
         }
     }
 }

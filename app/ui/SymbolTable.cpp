@@ -12,7 +12,7 @@ namespace {
 // Sorted by name: looked up by binary search.
 constexpr auto table = [] {
     std::array<SymbolTable::Entry, 29> entries{{
-        {"app", "check_box_outline_blank", 0xe835},
+        {"app", "web_asset", 0xe069},
         {"app.dashed", "crop_free", 0xe3c2},
         {"arrow.down.app.fill", "get_app", 0xe884},
         {"arrow.down.circle.fill", "download_for_offline", 0xf000},

@@ -39,6 +39,8 @@ QtObject {
     // MARK: colours
     readonly property color label: palette.windowText
     readonly property color accent: palette.highlight
+    // Text and symbols drawn on the accent colour.
+    readonly property color onAccent: palette.highlightedText
     readonly property color blue: isDark ? "#0a84ff" : "#007aff"
     readonly property color orange: isDark ? "#ff9f0a" : "#ff9500"
     readonly property color red: isDark ? "#ff453a" : "#ff3b30"
@@ -49,6 +51,11 @@ QtObject {
     // A settings group's plate.
     readonly property color groupFill: withAlpha(label, isDark ? 0.06 : 0.03)
     readonly property color windowBackground: palette.window
+    // Menus, alerts and sheets: lifted off the window they stand over.
+    readonly property color popupBackground: isDark ? Qt.lighter(palette.window, 1.3) : palette.base
+    readonly property color popupBorder: withAlpha(label, isDark ? 0.25 : 0.15)
+    // Dims the window under a modal alert or sheet.
+    readonly property color dimming: Qt.rgba(0, 0, 0, isDark ? 0.45 : 0.25)
     // The header's translucent material: the window colour lifted towards the base colour.
     readonly property color material: Qt.tint(palette.window, withAlpha(palette.base, 0.55))
 

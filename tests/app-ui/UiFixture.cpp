@@ -7,6 +7,7 @@
 #include "shared/RecordJson.h"
 #include "tests/app-store/StoreFixtures.h"
 
+#include <QAccessible>
 #include <QBuffer>
 #include <QDateTime>
 #include <QDropEvent>
@@ -476,6 +477,26 @@ constexpr DesktopPalette desktopPalettes[] = {
 };
 
 } // namespace
+
+QVariantMap UiFixture::accessibleReading(QQuickItem* item) const {
+    QVariantMap reading;
+    QAccessibleInterface* interface = item ? QAccessible::queryAccessibleInterface(item) : nullptr;
+    if (!interface || !interface->isValid()) {
+        return reading;
+    }
+    reading.insert(QStringLiteral("role"), static_cast<int>(interface->role()));
+    reading.insert(QStringLiteral("name"), interface->text(QAccessible::Name));
+    reading.insert(QStringLiteral("description"), interface->text(QAccessible::Description));
+    reading.insert(QStringLiteral("value"), interface->text(QAccessible::Value));
+    const QAccessible::State state = interface->state();
+    reading.insert(QStringLiteral("checkable"), bool(state.checkable));
+    reading.insert(QStringLiteral("checked"), bool(state.checked));
+    reading.insert(QStringLiteral("disabled"), bool(state.disabled));
+    if (QAccessibleValueInterface* value = interface->valueInterface()) {
+        reading.insert(QStringLiteral("currentValue"), value->currentValue());
+    }
+    return reading;
+}
 
 QStringList UiFixture::paletteNames() const {
     QStringList names;

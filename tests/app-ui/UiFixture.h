@@ -97,6 +97,12 @@ public:
     // The now of the store's clock, for expected relative times.
     Q_INVOKABLE QDateTime now() const;
 
+    // MARK: accessibility
+    // What assistive technology reads of the item, through Qt's accessibility interface:
+    // role, name, description, value (the value text), checkable, checked, and, when the item
+    // offers a value interface, currentValue.
+    Q_INVOKABLE QVariantMap accessibleReading(QQuickItem* item) const;
+
     // MARK: the desktop's palette
     // Gives the application the palette of a common desktop colour scheme, as the platform
     // theme would on a palette change: "fusion-light", "adwaita-light", "breeze-light",

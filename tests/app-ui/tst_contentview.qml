@@ -100,8 +100,14 @@ TestCase {
         const toggle = child(view, "protectionSwitch")
         // The switch shows the wish, not the filter.
         compare(toggle.isOn, row.requested)
-        compare(toggle.accessibleValue, row.requested ? "On" : "Off")
-        compare(toggle.Accessible.name, "Protection")
+        // What assistive technology reads: a check box named "Protection" whose checked state
+        // is the switch's value (not a description it would read as prose).
+        const reading = fixture.accessibleReading(toggle)
+        compare(reading.role, 44 /* QAccessible::CheckBox */)
+        compare(reading.name, "Protection")
+        verify(reading.checkable)
+        compare(reading.checked, row.requested)
+        compare(reading.description, "")
         compare(toggle.enabled, row.switchEnabled)
         compare(child(view, "explainTapTarget").visible, row.status === "installationRequired")
     }
@@ -113,10 +119,16 @@ TestCase {
         mouseClick(toggle)
         verify(fixture.store.isProtectionRequested)
         tryCompare(toggle, "isOn", true)
+        verify(fixture.accessibleReading(toggle).checked)
         fixture.setFilterStatus("enabled")
         mouseClick(toggle)
         verify(!fixture.store.isProtectionRequested)
         tryCompare(toggle, "isOn", false)
+        verify(!fixture.accessibleReading(toggle).checked)
+        // After the clicks the checked state still follows the wish, not the last click.
+        fixture.store.isProtectionRequested = true
+        tryCompare(toggle, "isOn", true)
+        verify(fixture.accessibleReading(toggle).checked)
     }
 
     function test_tapOnTheDisabledSwitchExplainsWhy() {
@@ -274,6 +286,67 @@ TestCase {
         tryVerify(() => visibleItems(view, "applicationRow") === row.rows)
         compare(visibleItems(view, "activityDivider"), row.dividers)
         compare(visibleItems(view, "applicationDivider"), row.dividers)
+    }
+
+    function test_scrollBarOnlyWhenTheContentScrolls() {
+        start("enabled")
+        // Tall enough for the empty window's content.
+        let view = createTemporaryObject(contentComponent, stage, { store: fixture.store, height: 1000 })
+        waitForRendering(view)
+        const bar = child(view, "mainScrollBar")
+        verify(!bar.visible, "nothing to scroll")
+        view.destroy()
+
+        fixture.reset()
+        fixture.setHasCompletedOnboarding(true)
+        fixture.addApplication("Mail", "com.example.mail")
+        for (let index = 0; index < 12; ++index)
+            fixture.addEvent("com.example.mail", "host" + index + ".example.com", "443", 1, 10 + index)
+        start("enabled")
+        view = makeView()
+        tryVerify(() => child(view, "mainScrollBar").visible, 1000, "twelve rows scroll")
+    }
+
+    function test_expandedListsSurviveChangesOfTheList() {
+        fixture.addApplication("Mail", "com.example.mail", 2)
+        fixture.addApplication("Radio", "com.example.radio")
+        fixture.addApplication("Suite", "com.example.suite", 1)
+        start("enabled")
+        const view = makeView()
+        tryVerify(() => visibleItems(view, "applicationRow") === 3)
+        const rowOf = (name) => {
+            const list = child(view, "scrollArea")
+            for (let index = 0; index < list.count; ++index) {
+                const slot = list.itemAtIndex(index)
+                const row = slot ? findChild(slot, "applicationRow") : null
+                if (row && row.entry.name === name)
+                    return row
+            }
+            return null
+        }
+        mouseClick(findChild(rowOf("Mail"), "summaryButton"))
+        verify(findChild(rowOf("Mail"), "componentList"))
+        // The list learns the rows' heights as it makes them: scroll until the row is shown.
+        tryVerify(() => {
+            scrollToEnd(view)
+            const row = rowOf("Suite")
+            return row !== null && row.mapToItem(view, 0, row.height).y <= view.height
+        })
+        mouseClick(findChild(rowOf("Suite"), "summaryButton"))
+        verify(findChild(rowOf("Suite"), "componentList"))
+        child(view, "scrollArea").positionViewAtBeginning()
+        waitForRendering(view)
+
+        // Removing another application makes the rows anew; the open lists stay open.
+        mouseClick(findChild(rowOf("Radio"), "removeButton"))
+        tryVerify(() => visibleItems(view, "applicationRow") === 2)
+        verify(findChild(rowOf("Mail"), "componentList"), "Mail's list stayed open")
+        tryVerify(() => {
+            scrollToEnd(view)
+            const row = rowOf("Suite")
+            return row !== null && row.mapToItem(view, 0, row.height).y <= view.height
+        })
+        verify(findChild(rowOf("Suite"), "componentList"), "Suite's list stayed open")
     }
 
     function test_activityRowShowsTheEvent() {

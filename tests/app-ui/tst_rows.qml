@@ -248,10 +248,15 @@ TestCase {
 
         verify(fixture.dragEnter(zone, ["file:///home/tester/Chat.app"]))
         compare(fixture.store.isDropTargeted, true)
-        verify(sameColor(fill.color, Theme.blue))
-        // On the blue fill the subtitle turns white, still readable.
+        verify(sameColor(fill.fillColor, Theme.blue))
+        // On the blue fill the title, symbol and subtitle turn white, still readable.
+        verify(sameColor(findChild(zone, "dropTitle").color, "#ffffff"))
+        verify(sameColor(findChild(zone, "dropSymbol").color, "#ffffff"))
         verify(sameColor(findChild(zone, "dropSubtitle").color, Qt.rgba(1, 1, 1, 0.85)))
-        compare(findChild(zone, "dropZonePlate").scale, 1.01)
+        // 1 % larger about the centre, drawn at that size.
+        const plate = findChild(zone, "dropZonePlate")
+        fuzzyCompare(plate.width, zone.width * 1.01, 0.02)
+        fuzzyCompare(plate.x + plate.width / 2, zone.width / 2, 0.02)
         fixture.dragLeave(zone)
         compare(fixture.store.isDropTargeted, false)
 
@@ -267,7 +272,7 @@ TestCase {
 
         fixture.dragEnter(zone, ["file:///home/tester/Mail.app"])
         compare(fixture.store.isDropTargeted, false)
-        verify(!sameColor(fill.color, Theme.blue))
+        verify(!sameColor(fill.fillColor, Theme.blue))
         verify(!fixture.drop(zone, ["file:///home/tester/Mail.app"]))
 
         fixture.holdInspections(false)

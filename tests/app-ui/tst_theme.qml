@@ -95,10 +95,44 @@ TestCase {
         compare(String(findChild(view, "applicationName").color), "#eff0f1")
         verify(String(Theme.label) !== lightLabel)
 
+        // What pops up over the views is drawn in the palette too, not in a stock light plate.
+        fixture.store.alertMessage = "Something to say."
+        const alert = findChild(view, "alert")
+        tryVerify(() => alert.opened)
+        verify(luminance(alert.background.color) < 0.1, "alert plate " + alert.background.color)
+        verify(luminance(findChild(alert, "alertMessage").color) > 0.5)
+        alert.close()
+        tryVerify(() => !alert.visible)
+        findChild(view, "scrollArea").positionViewAtEnd()
+        tryVerify(() => findChild(view, "accessBadge") !== null)
+        const row = findChild(view, "applicationRow")
+        mouseClick(findChild(row, "accessBadge"))
+        let opened = null
+        tryVerify(() => {
+            opened = findAccessMenu(row)
+            return opened !== null && opened.opened
+        })
+        verify(luminance(opened.background.color) < 0.1, "menu plate " + opened.background.color)
+        verify(luminance(opened.itemAt(0).contentItem.color) > 0.5)
+        opened.close()
+
         verify(fixture.usePalette("adwaita-light"))
         verify(!Theme.isDark)
         compare(String(view.color), "#f6f5f4")
         compare(String(findChild(view, "applicationName").color), "#2e3436")
+    }
+
+    // The open access menu of the blocked-app row under `item`.
+    function findAccessMenu(item) {
+        if (item.accessMenu !== undefined && item.accessMenu !== null)
+            return item.accessMenu
+        const children = item.children || []
+        for (let index = 0; index < children.length; ++index) {
+            const found = findAccessMenu(children[index])
+            if (found)
+                return found
+        }
+        return null
     }
 
     // Every text item under `item` that is shown, apart from symbol glyphs.
