@@ -127,7 +127,7 @@ Item {
                 font.family: Theme.fontFamily
                 font.pixelSize: Theme.captionSize
                 font.weight: Font.Medium
-                color: Theme.red
+                color: Theme.redText
             }
             Text {
                 id: countGlyph
@@ -137,7 +137,7 @@ Item {
                 text: Symbols.glyph("hand.raised.fill")
                 font.family: Symbols.fontFamily
                 font.pixelSize: Theme.captionSize + 1
-                color: Theme.red
+                color: Theme.redText
             }
             Text {
                 id: timeText

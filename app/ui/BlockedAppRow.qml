@@ -37,10 +37,10 @@ Item {
     readonly property var components: application ? application.components : []
 
     readonly property var badge: grantState === "timed"
-        ? { text: "Allowed temporarily", symbol: "timer", tone: Theme.orange, fill: 0.1 }
+        ? { text: "Allowed temporarily", symbol: "timer", tone: Theme.orange, textTone: Theme.orangeText, fill: 0.1 }
         : grantState === "untilQuit"
-        ? { text: "Allowed until quit", symbol: "timer", tone: Theme.orange, fill: 0.1 }
-        : { text: "Blocked", symbol: "lock.fill", tone: Theme.red, fill: 0.09 }
+        ? { text: "Allowed until quit", symbol: "timer", tone: Theme.orange, textTone: Theme.orangeText, fill: 0.1 }
+        : { text: "Blocked", symbol: "lock.fill", tone: Theme.red, textTone: Theme.redText, fill: 0.09 }
 
     implicitWidth: 480
     implicitHeight: column.implicitHeight
@@ -221,7 +221,7 @@ Item {
                                 anchors.verticalCenter: parent.verticalCenter
                                 name: root.badge.symbol
                                 pointSize: Theme.captionSize + 2
-                                color: root.badge.tone
+                                color: root.badge.textTone
                             }
                             Text {
                                 objectName: "badgeText"
@@ -230,7 +230,7 @@ Item {
                                 font.family: Theme.caption.family
                                 font.pixelSize: Theme.captionSize
                                 font.weight: Font.Medium
-                                color: root.badge.tone
+                                color: root.badge.textTone
                             }
                         }
                     }

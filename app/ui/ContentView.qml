@@ -250,14 +250,14 @@ Rectangle {
                     SymbolImage {
                         name: "exclamationmark.triangle.fill"
                         pointSize: Theme.captionSize + 1
-                        color: Theme.orange
+                        color: Theme.orangeText
                     }
                     Text {
                         objectName: "failureText"
                         Layout.fillWidth: true
                         text: protectionStatus.failureMessage
                         font: Theme.caption
-                        color: Theme.orange
+                        color: Theme.orangeText
                         wrapMode: Text.Wrap
                     }
                 }

@@ -22,12 +22,12 @@ Banner {
             SymbolImage {
                 name: "arrow.down.app.fill"
                 pointSize: Theme.headlineSize + 2
-                color: Theme.orange
+                color: Theme.orangeText
             }
             Text {
                 text: "Finish installing Zorvane"
                 font: Theme.headline
-                color: Theme.orange
+                color: Theme.orangeText
             }
         }
         Text {

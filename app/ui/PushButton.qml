@@ -19,7 +19,7 @@ Button {
     contentItem: Text {
         text: pushButton.text
         font: pushButton.font
-        color: pushButton.prominent ? Theme.onAccent : Theme.label
+        color: pushButton.prominent ? Theme.textOnAccent : Theme.label
         horizontalAlignment: Text.AlignHCenter
         verticalAlignment: Text.AlignVCenter
         elide: Text.ElideRight

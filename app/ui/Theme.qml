@@ -39,12 +39,17 @@ QtObject {
     // MARK: colours
     readonly property color label: palette.windowText
     readonly property color accent: palette.highlight
-    // Text and symbols drawn on the accent colour.
-    readonly property color onAccent: palette.highlightedText
+    // Text and symbols drawn on the accent colour: white, as desktops draw it, unless the accent
+    // is too light for white to read on it (3:1, the least for a control's label).
+    readonly property color textOnAccent: (1.05 / (luminance(accent) + 0.05)) >= 3 ? "white" : "black"
     readonly property color blue: isDark ? "#0a84ff" : "#007aff"
     readonly property color orange: isDark ? "#ff9f0a" : "#ff9500"
     readonly property color red: isDark ? "#ff453a" : "#ff3b30"
     readonly property color green: isDark ? "#30d158" : "#34c759"
+    // Orange and red for text: the fills' shades are too light to read as text on a light
+    // window (or too dark on a dark one).
+    readonly property color orangeText: isDark ? "#ffb340" : "#a33b00"
+    readonly property color redText: isDark ? "#ff8a80" : "#c4001a"
     readonly property color secondary: withAlpha(label, isDark ? 0.75 : 0.76)
     readonly property color quaternary: withAlpha(label, isDark ? 0.1 : 0.07)
     readonly property color separator: withAlpha(label, isDark ? 0.3 : 0.2)
@@ -58,6 +63,13 @@ QtObject {
     readonly property color dimming: Qt.rgba(0, 0, 0, isDark ? 0.45 : 0.25)
     // The header's translucent material: the window colour lifted towards the base colour.
     readonly property color material: Qt.tint(palette.window, withAlpha(palette.base, 0.55))
+
+    // WCAG 2 relative luminance of an opaque colour.
+    function luminance(colour) {
+        const linear = (value) => value <= 0.03928 ? value / 12.92
+                                                   : Math.pow((value + 0.055) / 1.055, 2.4)
+        return 0.2126 * linear(colour.r) + 0.7152 * linear(colour.g) + 0.0722 * linear(colour.b)
+    }
 
     function withAlpha(base, alpha) {
         return Qt.rgba(base.r, base.g, base.b, base.a * alpha)

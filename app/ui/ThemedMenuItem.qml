@@ -18,7 +18,7 @@ MenuItem {
     contentItem: Text {
         text: item.text
         font: item.font
-        color: item.highlighted && item.enabled ? Theme.onAccent
+        color: item.highlighted && item.enabled ? Theme.textOnAccent
              : item.destructive ? Theme.red : Theme.label
         opacity: item.enabled ? 1 : 0.45
         verticalAlignment: Text.AlignVCenter

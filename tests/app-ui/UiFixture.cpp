@@ -478,6 +478,17 @@ constexpr DesktopPalette desktopPalettes[] = {
 
 } // namespace
 
+QSize UiFixture::saveWindowImage(QQuickWindow* window, const QString& path) const {
+    if (!window) {
+        return {};
+    }
+    const QImage image = window->grabWindow();
+    if (image.isNull() || !image.save(path)) {
+        return {};
+    }
+    return image.size();
+}
+
 QVariantMap UiFixture::accessibleReading(QQuickItem* item) const {
     QVariantMap reading;
     QAccessibleInterface* interface = item ? QAccessible::queryAccessibleInterface(item) : nullptr;

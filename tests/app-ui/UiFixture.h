@@ -10,6 +10,7 @@
 #include <QMimeData>
 #include <QObject>
 #include <QPalette>
+#include <QSize>
 #include <QStringList>
 #include <QUrl>
 #include <QVariantMap>
@@ -18,6 +19,7 @@
 #include <vector>
 
 class QQuickItem;
+class QQuickWindow;
 
 namespace zorvane::testing {
 
@@ -96,6 +98,11 @@ public:
 
     // The now of the store's clock, for expected relative times.
     Q_INVOKABLE QDateTime now() const;
+
+    // MARK: pictures
+    // Writes what the window shows, popups included, at the window's device pixel ratio;
+    // returns the picture's size in device pixels (empty when nothing was written).
+    Q_INVOKABLE QSize saveWindowImage(QQuickWindow* window, const QString& path) const;
 
     // MARK: accessibility
     // What assistive technology reads of the item, through Qt's accessibility interface:

@@ -172,7 +172,7 @@ TestCase {
         verify(fixture.setFilterStatus("enabled"))
         const row = rowsFor(fixture.store).itemAt(0)
         compare(findChild(row, "badgeText").text, "Blocked")
-        verify(sameColor(findChild(row, "badgeText").color, Theme.red))
+        verify(sameColor(findChild(row, "badgeText").color, Theme.redText))
 
         // Not running: the until-quit item is there but cannot be chosen.
         mouseClick(findChild(row, "accessBadge"))
@@ -194,7 +194,7 @@ TestCase {
 
         mouseClick(menu.itemAt(0))
         tryCompare(findChild(row, "badgeText"), "text", "Allowed temporarily")
-        verify(sameColor(findChild(row, "badgeText").color, Theme.orange))
+        verify(sameColor(findChild(row, "badgeText").color, Theme.orangeText))
         compare(fixture.store.temporaryAccessGrants.length, 1)
         compare(fixture.store.temporaryAccessGrants[0].applicationID, chat)
 

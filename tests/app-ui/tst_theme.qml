@@ -70,6 +70,21 @@ TestCase {
             "update banner": over(Theme.withAlpha(Theme.blue, 0.08), window),
             "drop zone": over(Theme.withAlpha(Theme.blue, 0.06), window),
         }
+        // The labels of prominent buttons and highlighted menu items on the accent colour.
+        const onAccent = contrast(Theme.textOnAccent, Theme.accent)
+        verify(onAccent >= 3, row.palette + ", text on accent: " + onAccent.toFixed(2) + ":1")
+        // Warnings and counts in orange and red, on their own tints and on the window.
+        const tinted = {
+            "installation banner": [Theme.orangeText, over(Theme.withAlpha(Theme.orange, 0.09), window)],
+            "allowed badge": [Theme.orangeText, over(Theme.withAlpha(Theme.orange, 0.1), window)],
+            "blocked badge": [Theme.redText, over(Theme.withAlpha(Theme.red, 0.09), window)],
+            "failure line": [Theme.orangeText, window],
+            "attempt count": [Theme.redText, window],
+        }
+        for (const name in tinted) {
+            const ratio = contrast(tinted[name][0], tinted[name][1])
+            verify(ratio >= 4.5, row.palette + ", " + name + ": " + ratio.toFixed(2) + ":1")
+        }
         for (const name in plates) {
             const plate = plates[name]
             const ratio = contrast(over(Theme.secondary, plate), plate)
