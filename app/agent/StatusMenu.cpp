@@ -42,7 +42,7 @@ StatusMenu::Appearance StatusMenu::appearance(bool protectionRequested, const Fi
     case Kind::activating:
         return {"shield.lefthalf.filled", "Turning On..."};
     case Kind::installationRequired:
-        return {"shield.lefthalf.filled", "Move to Applications"};
+        return {"shield.lefthalf.filled", PlatformWording::text("statusItem.installationRequired")};
     case Kind::awaitingApproval:
         return {"shield.lefthalf.filled", "Awaiting Approval"};
     case Kind::failed:

@@ -4,6 +4,7 @@
 #include "app/agent/StatusSnapshot.h"
 #include "app/filter-control/FilterStatus.h"
 #include "shared/Date.h"
+#include "shared/PlatformWording.h"
 
 #include <cstddef>
 #include <string>
@@ -32,7 +33,7 @@ public:
     static constexpr const char* allowFiveMinutesTitle = "Allow for 5 Minutes";
     static constexpr const char* allowOneHourTitle = "Allow for 1 Hour";
     static constexpr const char* allowUntilQuitTitle = "Allow Until App Quits";
-    static constexpr const char* hideTitle = "Hide Menu Bar Icon";
+    static constexpr const char* hideTitle = PlatformWording::text("statusItem.hide");
 
     // The grants whose expiry is later than now. Grants, not applications, are counted.
     static std::size_t activeGrantCount(const std::vector<TemporaryAccessGrant>& grants, Date now);

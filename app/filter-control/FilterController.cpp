@@ -4,6 +4,7 @@
 #include "app/filter-control/FilterRuleNormalizer.h"
 #include "app/filter-control/FilterVendorConfiguration.h"
 #include "shared/OwnIdentifier.h"
+#include "shared/PlatformWording.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -193,7 +194,7 @@ void FilterController::requestDidFinish(const SystemExtensionRequest& request,
         saveConfiguration(DesiredState::on);
         return;
     case SystemExtensionRequestResult::willCompleteAfterReboot:
-        setStatus(FilterStatus::failed("Restart your Mac to finish installing the extension."));
+        setStatus(FilterStatus::failed(PlatformWording::text("filter.restartRequired")));
         return;
     case SystemExtensionRequestResult::unknown:
         break;

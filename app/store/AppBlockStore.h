@@ -19,6 +19,7 @@
 #include "shared/FilterEventEnvelope.h"
 #include "shared/NetworkActivityEvent.h"
 #include "shared/OwnIdentifier.h"
+#include "shared/PlatformWording.h"
 #include "shared/TemporaryAccessGrant.h"
 #include "shared/Uuid.h"
 
@@ -87,8 +88,7 @@ public:
     static constexpr const char* cannotBlockItselfMessage = "Zorvane cannot block itself.";
     static constexpr const char* alreadyListedSuffix = " is already on the list.";
     static constexpr const char* moveToApplicationsMessage =
-        "Move Zorvane to your Mac's Applications folder, quit this copy, and open it again from "
-        "Applications before turning on protection.";
+        PlatformWording::text("alert.installationRequired");
 
     // The event receiver as the store uses it: start it with the two handlers. onReady runs
     // each time its listener became ready, onEnvelope for every authenticated envelope, both on

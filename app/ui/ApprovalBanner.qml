@@ -35,7 +35,7 @@ Banner {
             }
             Text {
                 Layout.fillWidth: true
-                text: "macOS is waiting for you to approve Zorvane."
+                text: Texts.text("approval.message")
                 font: Theme.subheadline
                 color: Theme.label
                 wrapMode: Text.Wrap
@@ -44,10 +44,10 @@ Banner {
                 spacing: 5
                 Repeater {
                     model: [
-                        "1. Open System Settings.",
-                        "2. Scroll to Extensions and choose By Category.",
-                        "3. If Network Extensions is listed, open it and enable Zorvane.",
-                        "4. If it is not listed yet, return here and retry activation."
+                        Texts.text("approval.step1"),
+                        Texts.text("approval.step2"),
+                        Texts.text("approval.step3"),
+                        Texts.text("approval.step4")
                     ]
                     Text {
                         required property string modelData
@@ -61,7 +61,7 @@ Banner {
                 spacing: 8
                 PushButton {
                     objectName: "openSystemSettingsButton"
-                    text: "Open System Settings"
+                    text: Texts.text("approval.openSettings")
                     onClicked: root.support.openLoginItemsSettings()
                 }
                 PushButton {

@@ -170,7 +170,7 @@ Item {
                     horizontalAlignment: Text.AlignHCenter
                     text: root.isAdding
                         ? "Discovering helpers and background processes without blocking the interface."
-                        : "Choose an app in Finder to block its new network connections."
+                        : Texts.text("dropZone.subtitle")
                     font: Theme.subheadline
                     color: root.isTargeted ? Qt.rgba(1, 1, 1, 0.85) : Theme.secondary
                     wrapMode: Text.WordWrap

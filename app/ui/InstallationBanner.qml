@@ -32,7 +32,7 @@ Banner {
         }
         Text {
             Layout.fillWidth: true
-            text: "macOS can only enable Zorvane's network extension when the app is in the Applications folder. Quit this copy, drag Zorvane from Downloads into Applications, then open it there."
+            text: Texts.text("installation.message")
             font: Theme.subheadline
             color: Theme.label
             wrapMode: Text.Wrap
@@ -41,7 +41,7 @@ Banner {
             spacing: 8
             PushButton {
                 objectName: "openFinderFoldersButton"
-                text: "Open Finder Folders"
+                text: Texts.text("installation.openFolders")
                 onClicked: root.support.openInstallFolders()
             }
             PushButton {

@@ -39,25 +39,25 @@ Pane {
         id: welcome
         symbol: "shield.lefthalf.filled"
         title: "Welcome to Zorvane"
-        message: "A simple, private way to stop selected apps from accessing the internet. Network decisions happen locally on your Mac."
+        message: Texts.text("guide.welcome.message")
     }
     OnboardingStep {
         id: moveToApplications
         symbol: "arrow.down.app.fill"
-        title: "Move to Applications"
-        message: "Before turning on protection, drag Zorvane into your Mac's Applications folder and open it from there. The installer window makes this a single drag."
+        title: Texts.text("guide.install.title")
+        message: Texts.text("guide.install.message")
     }
     OnboardingStep {
         id: turnOnProtection
         symbol: "switch.2"
         title: "Turn On Protection"
-        message: "Use the switch in the top-right corner. If macOS needs approval, Zorvane will show the exact steps and a button to open System Settings."
+        message: Texts.text("guide.protection.message")
     }
     OnboardingStep {
         id: dropInAnApp
         symbol: "app.dashed"
         title: "Drop In an App"
-        message: "Drag any .app from Finder into Zorvane. Its embedded helpers are added automatically. Expand the app's network-process list to see helpers and background services as they are detected."
+        message: Texts.text("guide.dropIn.message")
     }
     OnboardingStep {
         id: ready

@@ -1,5 +1,7 @@
 #include "app/ui/ProtectionStatus.h"
 
+#include "shared/PlatformWording.h"
+
 namespace zorvane {
 
 using Kind = FilterStatus::Kind;
@@ -46,7 +48,7 @@ QString ProtectionStatus::text(bool requested, Kind kind) {
     case Kind::activating:
         return QStringLiteral("Turning on...");
     case Kind::installationRequired:
-        return QStringLiteral("Move to Applications");
+        return QString::fromUtf8(PlatformWording::text("status.installationRequired"));
     case Kind::awaitingApproval:
         return QStringLiteral("Awaiting approval");
     case Kind::enabled:

@@ -14,7 +14,7 @@ ColumnLayout {
     SectionTitle {
         Layout.fillWidth: true
         title: "Recent activity"
-        caption: "Stored only on this Mac"
+        caption: Texts.text("activity.storedLocally")
         count: root.count
         countName: "activityCount"
         baselineAligned: true

@@ -141,16 +141,16 @@ Pane {
                     explanationName: "Explain why protection is unavailable"
                     onExplain: root.store.explainProtectionUnavailable()
                 }
-                Caption { text: "macOS asks for permission before enabling the extension for the first time." }
+                Caption { text: Texts.text("settings.approvalCaption") }
             }
 
             // MARK: menu bar
-            SectionHeader { text: "Menu Bar" }
+            SectionHeader { text: Texts.text("settings.statusItemSection") }
             Group {
                 SettingSwitch {
                     id: statusBarSwitch
                     objectName: "statusBarSetting"
-                    text: "Show Zorvane in the menu bar"
+                    text: Texts.text("settings.statusItemSwitch")
                     control.isOn: root.store ? root.store.isStatusBarIconEnabled : false
                     onToggled: (checked) => { root.store.isStatusBarIconEnabled = checked }
                 }

@@ -6,6 +6,7 @@
 #include "app/filter-control/FilterVendorConfiguration.h"
 #include "app/update/UpdateController.h"
 #include "app/update/UpdateNotificationController.h"
+#include "shared/PlatformWording.h"
 #include "shared/RecordJson.h"
 #include "tests/app-filter-control/FilterControlFakes.h"
 #include "tests/app-store/StoreFakes.h"
@@ -164,7 +165,7 @@ TEST(StatusMenu, TitleTableRowByRow) {
          Kind::installationRequired(),
          2,
          0,
-         {"shield.lefthalf.filled", "Move to Applications"}},
+         {"shield.lefthalf.filled", PlatformWording::text("statusItem.installationRequired")}},
         {true, Kind::awaitingApproval(), 2, 0, {"shield.lefthalf.filled", "Awaiting Approval"}},
         {true, Kind::failed("Disk full"), 2, 0, {"shield.lefthalf.filled", "Action Required"}},
         {true, Kind::enabled(), 3, 3, {"pause.circle.fill", "All Blocking Paused"}},

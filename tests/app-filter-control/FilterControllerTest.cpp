@@ -4,6 +4,7 @@
 #include "app/filter-control/FilterVendorConfiguration.h"
 #include "shared/Base64.h"
 #include "shared/CodeIdentity.h"
+#include "shared/PlatformWording.h"
 
 #include <QSignalSpy>
 #include <gtest/gtest.h>
@@ -206,7 +207,7 @@ TEST_F(FilterControllerTest, FinishedRequestsOtherThanCompletedFail) {
     activator->finish(SystemExtensionRequestResult::willCompleteAfterReboot);
     settle();
     EXPECT_EQ(controller->status(),
-              FilterStatus::failed("Restart your Mac to finish installing the extension."));
+              FilterStatus::failed(PlatformWording::text("filter.restartRequired")));
 
     controller->activate(rules());
     activator->finish(SystemExtensionRequestResult::unknown, 1);

@@ -2,9 +2,11 @@
 #include "app/ui/ApplicationIconCache.h"
 #include "app/ui/ApplicationListModel.h"
 #include "app/ui/MainWindowRows.h"
+#include "app/ui/PlatformTexts.h"
 #include "app/ui/RecentActivityModel.h"
 #include "app/ui/SymbolTable.h"
 #include "app/ui/ViewSupport.h"
+#include "shared/PlatformWording.h"
 #include "tests/app-store/StoreFixtures.h"
 
 #include <QBuffer>
@@ -100,6 +102,52 @@ TEST(SymbolTableTest, ImagesForTheStatusItem) {
     EXPECT_GT(inked(shield), 32 * 32 / 4);
     EXPECT_EQ(shield.pixelColor(16, 14).rgb(), QColor(Qt::black).rgb());
     EXPECT_EQ(inked(SymbolTable::image(QStringLiteral("no.such.symbol"), 32, Qt::black)), 0);
+}
+
+TEST(PlatformWordingTest, BothTablesSayTheSameThingsAndLinuxNamesNoMacThing) {
+    std::set<std::string_view> macKeys;
+    std::set<std::string_view> linuxKeys;
+    for (const auto& entry : PlatformWording::macOS) {
+        EXPECT_TRUE(macKeys.insert(entry.key).second) << "twice: " << entry.key;
+    }
+    for (const auto& entry : PlatformWording::linuxDesktop) {
+        EXPECT_TRUE(linuxKeys.insert(entry.key).second) << "twice: " << entry.key;
+        EXPECT_FALSE(QString::fromUtf8(entry.text).trimmed().isEmpty()) << entry.key;
+    }
+    EXPECT_EQ(macKeys, linuxKeys);
+
+    // What only a Mac has: its file manager, its settings application and folders, the
+    // machine's own name, the menu bar, its bundles.
+    const QRegularExpression macThing(QStringLiteral(
+        R"(Finder|\bMac\b|Mac's|macOS|System Settings|System Preferences|Applications folder|)"
+        R"(\bApplications\b|[Mm]enu [Bb]ar|Launchpad|Dock|\.app\b|Login Items)"));
+    for (const auto& entry : PlatformWording::linuxDesktop) {
+        const QString text = QString::fromUtf8(entry.text);
+        EXPECT_FALSE(macThing.match(text).hasMatch()) << entry.key << ": " << text.toStdString();
+    }
+    // This build is a Linux build: its views and messages read the Linux table.
+    EXPECT_STREQ(PlatformWording::text("dropZone.subtitle"),
+                 PlatformWording::find(PlatformWording::linuxDesktop, "dropZone.subtitle"));
+}
+
+TEST(PlatformWordingTest, EveryKeyTheViewsAskForIsInTheTable) {
+    const QDir views(QStringLiteral(ZORVANE_UI_SOURCE_DIR));
+    const QRegularExpression use(QStringLiteral(R"re(Texts\.text\("([^"]+)"\))re"));
+    int uses = 0;
+    for (const QString& name : views.entryList({QStringLiteral("*.qml")}, QDir::Files)) {
+        QFile file(views.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
+        const QString source = QString::fromUtf8(file.readAll());
+        for (auto match = use.globalMatch(source); match.hasNext();) {
+            const QString key = match.next().captured(1);
+            ++uses;
+            EXPECT_NE(PlatformWording::find(PlatformWording::macOS, key.toStdString()), nullptr)
+                << name.toStdString() << ": " << key.toStdString();
+            EXPECT_NE(PlatformTexts::text(key), key)
+                << name.toStdString() << ": " << key.toStdString();
+        }
+    }
+    EXPECT_GE(uses, 15);
 }
 
 TEST(ViewSupportTest, RelativeTimeShowsTheTwoLargestUnits) {

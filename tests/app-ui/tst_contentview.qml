@@ -81,7 +81,7 @@ TestCase {
             { tag: "on, activating", requested: true, status: "activating",
               text: "Turning on...", tone: "orange", switchEnabled: false },
             { tag: "on, installation required", requested: true, status: "installationRequired",
-              text: "Move to Applications", tone: "orange", switchEnabled: false },
+              text: Texts.text("status.installationRequired"), tone: "orange", switchEnabled: false },
             { tag: "on, awaiting approval", requested: true, status: "awaitingApproval",
               text: "Awaiting approval", tone: "orange", switchEnabled: false },
             { tag: "on, enabled", requested: true, status: "enabled",
@@ -136,8 +136,7 @@ TestCase {
         start("installationRequired")
         const view = makeView()
         mouseClick(child(view, "explainTapTarget"))
-        compare(fixture.store.alertMessage,
-                "Move Zorvane to your Mac's Applications folder, quit this copy, and open it again from Applications before turning on protection.")
+        compare(fixture.store.alertMessage, Texts.text("alert.installationRequired"))
         const alert = child(view, "alert")
         tryCompare(alert, "opened", true)
         compare(alert.title, "Zorvane")

@@ -89,9 +89,7 @@ TestCase {
         verify(fixture.setFilterStatus("installationRequired"))
         verify(!setting.control.enabled)
         mouseClick(setting.control)
-        compare(fixture.store.alertMessage,
-                "Move Zorvane to your Mac's Applications folder, quit this copy, and open it again "
-                + "from Applications before turning on protection.")
+        compare(fixture.store.alertMessage, Texts.text("alert.installationRequired"))
         tryVerify(() => settings.alert.opened)
         compare(settings.alert.title, "Zorvane")
         compare(findChild(settings.alert, "alertMessage").text, fixture.store.alertMessage)
@@ -151,7 +149,7 @@ TestCase {
         compare(brief.currentStep, 2)
 
         const full = makeGuide(false, false)
-        const allTitles = ["Welcome to Zorvane", "Move to Applications", "Turn On Protection",
+        const allTitles = ["Welcome to Zorvane", Texts.text("guide.install.title"), "Turn On Protection",
                            "Drop In an App", "You're Ready"]
         compare(titles(full), allTitles)
         compare(full.steps[1].symbol, "arrow.down.app.fill")
@@ -183,7 +181,7 @@ TestCase {
         // Return presses the forward button.
         keyClick(Qt.Key_Return)
         compare(guide.currentStep, 1)
-        compare(findChild(guide, "stepTitle").text, "Move to Applications")
+        compare(findChild(guide, "stepTitle").text, Texts.text("guide.install.title"))
         verify(back.enabled)
         mouseClick(back)
         compare(guide.currentStep, 0)
