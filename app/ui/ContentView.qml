@@ -18,9 +18,6 @@ Rectangle {
     property date now: viewSupport.now()
 
     readonly property var updateController: store ? store.updateController : null
-    readonly property bool isUpdateBannerShown: updateController !== null
-                                                && updateController.availableUpdate.version !== undefined
-                                                && updateController.isBannerVisible
 
     implicitWidth: 760
     implicitHeight: 650
