@@ -1,6 +1,7 @@
 #include "app/ui/ViewSupport.h"
 
 #include "app/ui/ApplicationIconProvider.h"
+#include "app/ui/DesktopPalette.h"
 #include "platform/linux/LinuxMainBundle.h"
 #include "platform/linux/XdgDirectories.h"
 
@@ -103,6 +104,16 @@ void ViewSupport::classBegin() {
     // The views' images come from the icon provider; whoever hosts them need not know.
     if (QQmlEngine* engine = qmlEngine(this)) {
         ApplicationIconProvider::install(*engine);
+    }
+    // The running program's views follow the desktop's light or dark wish; views under test
+    // (with an environment of their own) keep the palette the test gives them.
+    bool isStandard = false;
+    {
+        QMutexLocker lock(&environmentMutex);
+        isStandard = !replacedEnvironment.has_value();
+    }
+    if (isStandard) {
+        DesktopPalette::followSessionDesktop();
     }
 }
 
