@@ -1,6 +1,6 @@
 // The real ZorvaneFilter --netfilter deciding real programs' connections, in a network namespace
 // of the test's own: copies of one probe program at different paths are different programs.
-#include "NetworkNamespace.h"
+#include "tests/system-support/NetworkNamespace.h"
 #include "filter/host/netfilter/ExternalCommand.h"
 #include "platform/linux/FilterConfigurationFile.h"
 #include "shared/CodeIdentity.h"

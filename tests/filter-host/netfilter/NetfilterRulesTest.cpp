@@ -1,7 +1,7 @@
 #include "filter/host/netfilter/NetfilterRules.h"
 
-#include "NetworkNamespace.h"
 #include "filter/host/netfilter/ExternalCommand.h"
+#include "tests/system-support/NetworkNamespace.h"
 
 #include <algorithm>
 #include <gmock/gmock.h>

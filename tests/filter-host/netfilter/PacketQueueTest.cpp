@@ -1,8 +1,8 @@
 #include "filter/host/netfilter/PacketQueue.h"
 
-#include "NetworkNamespace.h"
 #include "filter/host/netfilter/NetfilterRules.h"
 #include "tests/support/Eventually.h"
+#include "tests/system-support/NetworkNamespace.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
