@@ -3,6 +3,7 @@
 #include "ChildProcess.h"
 #include "shared/PlistValue.h"
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
