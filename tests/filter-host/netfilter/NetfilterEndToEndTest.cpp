@@ -123,8 +123,12 @@ TEST_F(NetfilterEndToEnd, AListedProgramIsRefusedAndAnUnlistedCopyConnectsUntilT
                     EXPECT_EQ(probe(unlisted, protocol, address), 0) << protocol << " " << address;
                 }
             }
+            // At least the four refused above: now and then the kernel loses the first reset
+            // of a fresh namespace's IPv6 connection, and the SYN it sends again is refused again.
             EXPECT_TRUE(eventually([&] {
-                return status().find("dropped 4,") != std::string::npos;
+                const auto text = status();
+                const auto at = text.find("dropped ");
+                return at != std::string::npos && std::stoi(text.substr(at + 8)) >= 4;
             })) << status();
             EXPECT_NE(status().find("enforcement: netfilter (queues"), std::string::npos);
 
