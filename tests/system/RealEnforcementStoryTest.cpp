@@ -30,6 +30,8 @@ TEST_F(WholeSystem, ARealProgramOnTheListIsRefusedAndItsAttemptReachesTheWindow)
     probe.path = bundle.string();
     sandbox.seedBlockList({probe}, true);
 
+    // The body runs in a forked child of this Qt process: it keeps to plain files, sockets and
+    // child processes, never to Qt objects, whose threads the fork left behind.
     const auto failure = NetworkNamespace::run(
         [&] {
             constexpr std::uint16_t port = 7100;
