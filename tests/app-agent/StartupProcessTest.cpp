@@ -7,6 +7,8 @@
 #include "zorvane/BuildInfo.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -17,10 +19,13 @@ namespace {
 
 using testing::mainWindowForwardLine;
 using testing::processBoundMs;
+using testing::runningWindowProcesses;
 using testing::ZorvaneProcess;
 
 const QString& forwardLine = mainWindowForwardLine;
 const QString windowsLine = QStringLiteral("Running with windows");
+const QString alreadyRunsLine = QStringLiteral("Zorvane runs already");
+constexpr const char* portKey = "localEventChannelPort";
 const std::filesystem::path builtBundle = ZorvaneProcess::builtBundle();
 
 std::string readFile(const std::filesystem::path& file) {
@@ -46,6 +51,10 @@ protected:
         auto stored = PlistCodec::readFile(directory / "preferences.plist", 1024 * 1024);
         const PlistValue* value = stored ? stored->find(key) : nullptr;
         return value ? std::optional(*value) : std::nullopt;
+    }
+
+    std::vector<pid_t> windowProcesses() const {
+        return runningWindowProcesses(directory / "preferences.plist");
     }
 
     TemporaryDirectory directory;
@@ -110,6 +119,80 @@ TEST_F(Startup, CopyInTheApplicationsFolderRegistersTheAgentForItsBuild) {
     EXPECT_NE(entry.find(exec), std::string::npos) << entry;
     EXPECT_EQ(storedPreference(BackgroundStatusAgentRegistration::registeredBuildKey),
               PlistValue(build_info::buildNumber));
+}
+
+// MARK: one window process per user
+
+TEST_F(Startup, SecondLaunchShowsTheRunningWindowAndEnds) {
+    ZorvaneProcess first(directory.path(), directory / "Applications");
+    ASSERT_TRUE(first.start());
+    ASSERT_TRUE(first.waitFor(forwardLine)) << first.log().toStdString();
+    const auto port = storedPreference(portKey);
+    ASSERT_TRUE(port.has_value()) << first.log().toStdString();
+
+    ZorvaneProcess second(directory.path(), directory / "Applications");
+    ASSERT_TRUE(second.start());
+    EXPECT_EQ(second.waitForExit(), 0) << second.log().toStdString();
+    EXPECT_TRUE(second.log().contains(alreadyRunsLine)) << second.log().toStdString();
+    EXPECT_FALSE(second.log().contains(windowsLine)) << second.log().toStdString();
+
+    ASSERT_TRUE(first.waitFor(forwardLine, 2)) << first.log().toStdString();
+    const auto request = first.log().indexOf("Open-window request received");
+    ASSERT_GE(request, 0) << first.log().toStdString();
+    EXPECT_GT(first.log().lastIndexOf(forwardLine), request);
+    EXPECT_EQ(windowProcesses(), std::vector{first.processId()});
+    EXPECT_EQ(storedPreference(portKey), port) << "the running process keeps its port";
+    EXPECT_EQ(first.terminate(), 0) << first.log().toStdString();
+
+    // Once it ended, a launch is the window process again, on the same port.
+    ZorvaneProcess third(directory.path(), directory / "Applications");
+    ASSERT_TRUE(third.start());
+    ASSERT_TRUE(third.waitFor(forwardLine)) << third.log().toStdString();
+    EXPECT_EQ(storedPreference(portKey), port);
+    EXPECT_EQ(third.terminate(), 0);
+}
+
+TEST_F(Startup, TwoLaunchesAtOnceLeaveOneWindowProcess) {
+    ZorvaneProcess one(directory.path(), directory / "Applications");
+    ZorvaneProcess other(directory.path(), directory / "Applications");
+    ASSERT_TRUE(one.start());
+    ASSERT_TRUE(other.start());
+    std::optional<int> oneExit;
+    std::optional<int> otherExit;
+    QElapsedTimer bound;
+    bound.start();
+    while (!oneExit && !otherExit && bound.elapsed() < processBoundMs) {
+        oneExit = one.waitForExit(10);
+        otherExit = other.waitForExit(10);
+    }
+    ASSERT_NE(oneExit.has_value(), otherExit.has_value()) << "exactly one ends\n"
+                                                          << one.log().toStdString() << "\n----\n"
+                                                          << other.log().toStdString();
+    ZorvaneProcess& ended = oneExit ? one : other;
+    ZorvaneProcess& running = oneExit ? other : one;
+    EXPECT_EQ(oneExit ? *oneExit : *otherExit, 0) << ended.log().toStdString();
+    EXPECT_TRUE(ended.log().contains(alreadyRunsLine)) << ended.log().toStdString();
+    ASSERT_TRUE(running.waitFor(forwardLine)) << running.log().toStdString();
+    EXPECT_EQ(windowProcesses(), std::vector{running.processId()});
+    EXPECT_EQ(running.terminate(), 0);
+}
+
+TEST_F(Startup, DesktopActivationBringsTheMainWindowBack) {
+    ZorvaneProcess zorvane(directory.path(), directory / "Applications");
+    ASSERT_TRUE(zorvane.start());
+    ASSERT_TRUE(zorvane.waitFor(forwardLine)) << zorvane.log().toStdString();
+
+    QDBusMessage activate = QDBusMessage::createMethodCall(
+        QString::fromLatin1(build_info::bundleIdentifier), QStringLiteral("/dev/quillmoor/Zorvane"),
+        QStringLiteral("org.freedesktop.Application"), QStringLiteral("Activate"));
+    activate << QVariantMap{};
+    const QDBusMessage reply =
+        QDBusConnection::sessionBus().call(activate, QDBus::Block, int(processBoundMs));
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    ASSERT_TRUE(zorvane.waitFor(forwardLine, 2)) << zorvane.log().toStdString();
+    EXPECT_LT(zorvane.log().indexOf("Activated by the desktop"),
+              zorvane.log().lastIndexOf(forwardLine));
+    EXPECT_EQ(zorvane.terminate(), 0);
 }
 
 } // namespace
