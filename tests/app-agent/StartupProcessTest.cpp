@@ -1,8 +1,11 @@
 // The built Zorvane executable as a process of its own, offscreen, on the private session bus
 // the test runs in, with every directory it touches in a temporary one.
 #include "app/agent/BackgroundStatusAgentRegistration.h"
+#include "platform/linux/ContainerDirectory.h"
+#include "platform/linux/InstanceLock.h"
 #include "shared/PlistCodec.h"
 #include "tests/qt-support/ZorvaneProcess.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "zorvane/BuildInfo.h"
 
@@ -10,6 +13,7 @@
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -35,6 +39,16 @@ std::string readFile(const std::filesystem::path& file) {
     return text.str();
 }
 
+// A process's arguments, as /proc shows them.
+QStringList procArguments(pid_t process) {
+    std::ifstream in("/proc/" + std::to_string(process) + "/cmdline", std::ios::binary);
+    QStringList arguments;
+    for (std::string text; std::getline(in, text, '\0');) {
+        arguments << QString::fromStdString(text);
+    }
+    return arguments;
+}
+
 bool requestOpenMainWindow() {
     QProcess helper;
     helper.start(QStringLiteral(ZORVANE_STATE_HELPER), {QStringLiteral("open-main-window")});
@@ -53,11 +67,30 @@ protected:
         return value ? std::optional(*value) : std::nullopt;
     }
 
+    void TearDown() override {
+        // An agent that registration started is no child of the test's: end it here.
+        if (const auto agent = InstanceLock::holder(agentLock); agent && agent->processIdentifier) {
+            ::kill(agent->processIdentifier, SIGTERM);
+        }
+    }
+
+    // The status agent that holds its lock once one does.
+    std::optional<InstanceLock::Holder> runningAgent(pid_t other = 0) const {
+        std::optional<InstanceLock::Holder> found;
+        testing::eventually([&] {
+            found = InstanceLock::holder(agentLock);
+            return found && found->processIdentifier > 0 && found->processIdentifier != other;
+        });
+        return found && found->processIdentifier != other ? found : std::nullopt;
+    }
+
     std::vector<pid_t> windowProcesses() const {
         return runningWindowProcesses(directory / "preferences.plist");
     }
 
     TemporaryDirectory directory;
+    std::filesystem::path agentLock =
+        directory / "data/zorvane" / ContainerDirectory::groupIdentifier / "status-agent.lock";
     std::filesystem::path autostartEntry =
         directory / "config/autostart/dev.quillmoor.Zorvane.agent.desktop";
 };
@@ -119,6 +152,45 @@ TEST_F(Startup, CopyInTheApplicationsFolderRegistersTheAgentForItsBuild) {
     EXPECT_NE(entry.find(exec), std::string::npos) << entry;
     EXPECT_EQ(storedPreference(BackgroundStatusAgentRegistration::registeredBuildKey),
               PlistValue(build_info::buildNumber));
+
+    // Registered, the agent runs now, not only from the next login.
+    const auto agent = runningAgent();
+    ASSERT_TRUE(agent);
+    EXPECT_EQ(agent->executable, std::filesystem::canonical(ZorvaneProcess::executable()));
+    EXPECT_TRUE(procArguments(agent->processIdentifier).contains(build_info::agentArgument));
+}
+
+TEST_F(Startup, RegisteringANewBuildReplacesTheRunningAgentOfTheOldOne) {
+    // The old build: another bundle with the same program, its agent running.
+    const auto old = directory / "Old/Zorvane.app";
+    std::filesystem::create_directories(old / "Contents/MacOS");
+    std::filesystem::copy_file(builtBundle / "Contents/Info.plist", old / "Contents/Info.plist");
+    std::error_code linked;
+    std::filesystem::create_hard_link(ZorvaneProcess::executable(), old / "Contents/MacOS/Zorvane",
+                                      linked);
+    if (linked) {
+        std::filesystem::copy_file(ZorvaneProcess::executable(), old / "Contents/MacOS/Zorvane");
+    }
+    QProcess oldAgent;
+    oldAgent.setProcessEnvironment(
+        ZorvaneProcess::environment(directory.path(), builtBundle.parent_path()));
+    oldAgent.start(QString::fromStdString((old / "Contents/MacOS/Zorvane").string()),
+                   {QString::fromLatin1(build_info::agentArgument)});
+    ASSERT_TRUE(oldAgent.waitForStarted(processBoundMs));
+    const auto before = runningAgent();
+    ASSERT_TRUE(before);
+    ASSERT_EQ(before->processIdentifier, oldAgent.processId());
+
+    // The new build's window process registers its agent: the old one ends in good order.
+    ZorvaneProcess zorvane(directory.path(), builtBundle.parent_path());
+    ASSERT_TRUE(zorvane.start());
+    ASSERT_TRUE(oldAgent.waitForFinished(processBoundMs)) << zorvane.log().toStdString();
+    EXPECT_EQ(oldAgent.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(oldAgent.exitCode(), 0);
+    const auto after = runningAgent(static_cast<pid_t>(oldAgent.processId()));
+    ASSERT_TRUE(after) << zorvane.log().toStdString();
+    EXPECT_EQ(after->executable, std::filesystem::canonical(ZorvaneProcess::executable()));
+    EXPECT_EQ(zorvane.terminate(), 0);
 }
 
 // MARK: one window process per user
