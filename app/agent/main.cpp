@@ -78,6 +78,8 @@ void settleWithBus() {
 int runAgent(int& argc, char** argv) {
     QApplication application(argc, argv);
     describeApplication();
+    // Before the lock names this process: whoever reads it there may ask it to end.
+    TerminationSignals quitOnSignal;
     // One status item per user: a second agent (the login's next to the one registration
     // started) leaves the running one alone.
     const auto claim = claimInstance(InstanceLock::statusAgentFile());
@@ -87,7 +89,6 @@ int runAgent(int& argc, char** argv) {
     }
     // An accessory: no window, and so no taskbar entry. Closing a menu must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
-    TerminationSignals quitOnSignal;
 
     const auto controller = BackgroundStatusAgentController::makeStandard();
     controller->start();

@@ -199,8 +199,9 @@ TEST_F(Startup, SecondLaunchShowsTheRunningWindowAndEnds) {
     ZorvaneProcess first(directory.path(), directory / "Applications");
     ASSERT_TRUE(first.start());
     ASSERT_TRUE(first.waitFor(forwardLine)) << first.log().toStdString();
+    ASSERT_TRUE(testing::eventually([&] { return storedPreference(portKey).has_value(); }))
+        << first.log().toStdString();
     const auto port = storedPreference(portKey);
-    ASSERT_TRUE(port.has_value()) << first.log().toStdString();
 
     ZorvaneProcess second(directory.path(), directory / "Applications");
     ASSERT_TRUE(second.start());
