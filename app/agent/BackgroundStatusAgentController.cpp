@@ -92,6 +92,12 @@ std::unique_ptr<BackgroundStatusAgentController> BackgroundStatusAgentController
 // MARK: start
 
 void BackgroundStatusAgentController::start() {
+    // The desktop hands a notification's actions and the user's response only to the process
+    // that posted it, and the agent posts the update notification: it offers the download and
+    // opens it itself.
+    if (dependencies_.updateNotifications) {
+        dependencies_.updateNotifications->configure();
+    }
     snapshot_ = makeSnapshot();
     refreshFilterStatus();
     updateStatusItemPresence();

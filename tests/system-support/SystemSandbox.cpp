@@ -8,6 +8,7 @@
 #include "app/ui/ViewSupport.h"
 #include "platform/linux/ExtensionStateFile.h"
 #include "platform/linux/FileLock.h"
+#include "platform/linux/InstanceLock.h"
 #include "platform/linux/PlistPreferences.h"
 #include "platform/linux/SystemDirectory.h"
 #include "shared/RecordJson.h"
@@ -169,6 +170,21 @@ bool SystemSandbox::stopFilter() const {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
+}
+
+bool SystemSandbox::stopStatusAgent() const {
+    const auto lock = containerDirectory() / "status-agent.lock";
+    if (const auto agent = InstanceLock::holder(lock); agent && agent->processIdentifier > 0) {
+        ::kill(agent->processIdentifier, SIGTERM);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (FileLock::isHeld(lock)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 std::optional<long> SystemSandbox::peakResidentKiB(pid_t pid) {
