@@ -20,6 +20,7 @@
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <netinet/in.h>
 #include <sched.h>
@@ -33,6 +34,7 @@ namespace {
 using namespace zorvane;
 
 constexpr std::uint16_t port = 7200;
+std::filesystem::path processEventsNetwork;
 
 sockaddr_in serverAddress() {
     sockaddr_in address{};
@@ -187,7 +189,7 @@ void throughFilter(benchmark::State& state, const std::string& listed, int expec
     provider.setVendorConfiguration(std::make_shared<const PlistDictionary>(
         PlistDictionary{{"blockedCodeIdentities", PlistArray{listed}}}));
     NetfilterFlowSource source(
-        {.rules = ruleSettings()},
+        {.rules = ruleSettings(), .processEventsNetwork = processEventsNetwork},
         [&](const FilterFlow& flow) { return provider.handleNewFlow(flow); },
         [](std::int32_t pid) { return LinuxAuditTokens::tokenForPid(pid); });
     if (auto error = source.start()) {
@@ -240,6 +242,10 @@ int main(int argc, char** argv) {
                              "netfilter rules of its own); nothing measured\n");
         return 0;
     }
+    // The kernel reports process events only in the machine's first network namespace; the
+    // flow source opens its listening socket there through this descriptor.
+    const int firstNetwork = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+    processEventsNetwork = "/proc/self/fd/" + std::to_string(firstNetwork);
     if (::unshare(CLONE_NEWNET) != 0 ||
         !ExternalCommand::run({"ip", "link", "set", "lo", "up"}).succeeded() ||
         !ExternalCommand::run({"ip", "addr", "add", "192.0.2.1/32", "dev", "lo"}).succeeded()) {

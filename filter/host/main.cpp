@@ -101,14 +101,17 @@ int runHost(bool netfilter) {
         return MachOSignatureReader::readFile(file);
     };
     if (netfilter) {
-        dependencies.makeFlowSource = [directory = *directory](HostFlowSource::Decide decide) {
-            NetfilterFlowSource::Settings settings;
-            settings.rules.queueCount = 2;
-            settings.statusFile = directory / NetfilterFlowSource::statusFileName;
-            return std::make_unique<NetfilterFlowSource>(
-                std::move(settings), std::move(decide),
-                [](std::int32_t pid) { return LinuxAuditTokens::tokenForPid(pid); });
-        };
+        dependencies.makeFlowSource =
+            [directory = *directory](HostFlowSource::Decide decide,
+                                     HostFlowSource::ForgetProcess forgetProcess) {
+                NetfilterFlowSource::Settings settings;
+                settings.rules.queueCount = 2;
+                settings.statusFile = directory / NetfilterFlowSource::statusFileName;
+                return std::make_unique<NetfilterFlowSource>(
+                    std::move(settings), std::move(decide),
+                    [](std::int32_t pid) { return LinuxAuditTokens::tokenForPid(pid); },
+                    std::move(forgetProcess));
+            };
     }
     FilterHost host(std::move(dependencies));
     return host.run();
