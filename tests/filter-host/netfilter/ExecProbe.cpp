@@ -5,6 +5,8 @@
 //   zorvane_exec_probe --socket FD ADDRESS PORT
 //     sends a datagram from the inherited socket to ADDRESS:PORT; exit 0: the echo came back,
 //     1: refused (ECONNREFUSED), 3: anything else.
+//   zorvane_exec_probe --thread
+//     starts a thread, waits for it and exits 0 (a process with a thread of its own).
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -41,6 +44,10 @@ int exchange(int descriptor, const char* host, const char* port) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--thread") == 0) {
+        std::thread([] {}).join();
+        return 0;
+    }
     if (argc == 5 && std::strcmp(argv[1], "--socket") == 0) {
         return exchange(std::atoi(argv[2]), argv[3], argv[4]);
     }
