@@ -7,6 +7,10 @@
 //   FilterRefuse    the same process listed: the time until connect() fails with ECONNREFUSED
 //   FreshProcess*   each connect() from a new process (forked), so that attribution scans for
 //                   it and the provider resolves its identity: without rules, and filter on
+//   ShortLivedPrograms  many programs at once (this one, run again as a probe), each connects
+//                   once, lives 10 ms more and exits; "attributed" is the share of their
+//                   connections the flow source found a process for
+// The argument of the queue cases is the number of queues (and reader threads).
 #include "filter/FilterDataProvider.h"
 #include "filter/host/netfilter/ExternalCommand.h"
 #include "filter/host/netfilter/NetfilterFlowSource.h"
@@ -96,10 +100,12 @@ void measure(benchmark::State& state, int expectedError) {
     std::vector<double> microseconds;
     microseconds.reserve(100000);
     std::size_t unexpected = 0;
+    int unexpectedError = 0;
     for (auto _ : state) {
         std::chrono::nanoseconds took{};
-        if (connectOnce(took) != expectedError) {
+        if (const int error = connectOnce(took); error != expectedError) {
             ++unexpected;
+            unexpectedError = error;
         }
         microseconds.push_back(std::chrono::duration<double, std::micro>(took).count());
     }
@@ -113,6 +119,9 @@ void measure(benchmark::State& state, int expectedError) {
     state.counters["p50_us"] = percentile(0.50);
     state.counters["p99_us"] = percentile(0.99);
     state.counters["unexpected"] = static_cast<double>(unexpected);
+    if (unexpected != 0) {
+        state.counters["unexpectedErrno"] = unexpectedError;
+    }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
 
@@ -156,8 +165,10 @@ void measureFresh(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
 
-NetfilterRules::Settings ruleSettings() {
-    return {.chain = "ZV_BENCH", .firstQueue = 500, .queueCount = 2};
+NetfilterRules::Settings ruleSettings(const benchmark::State& state) {
+    return {.chain = "ZV_BENCH",
+            .firstQueue = 500,
+            .queueCount = static_cast<std::uint16_t>(state.range(0))};
 }
 
 void NoRules(benchmark::State& state) {
@@ -165,12 +176,12 @@ void NoRules(benchmark::State& state) {
 }
 
 void QueueAcceptAll(benchmark::State& state) {
-    NetfilterRules rules(ruleSettings());
+    NetfilterRules rules(ruleSettings(state));
     if (auto error = rules.install()) {
         state.SkipWithError(error->c_str());
         return;
     }
-    PacketQueue queue({.firstQueue = 500, .queueCount = 2},
+    PacketQueue queue({.firstQueue = 500, .queueCount = ruleSettings(state).queueCount},
                       [](const PacketHeaders&) { return PacketQueue::Decision::allow; });
     if (auto error = queue.start()) {
         state.SkipWithError(error->c_str());
@@ -182,27 +193,86 @@ void QueueAcceptAll(benchmark::State& state) {
     rules.remove();
 }
 
+// Programs that connect once, stay 10 ms and exit, `alive` of them at a time.
+void runShortLivedPrograms(benchmark::State& state, std::size_t alive) {
+    Listener listener;
+    std::vector<pid_t> running;
+    std::size_t failed = 0;
+    const auto reap = [&](bool wait) {
+        for (auto it = running.begin(); it != running.end();) {
+            int status = 0;
+            const pid_t done = ::waitpid(*it, &status, wait ? 0 : WNOHANG);
+            if (done == *it) {
+                failed += WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+                it = running.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    };
+    for (auto _ : state) {
+        while (running.size() >= alive) {
+            reap(false);
+            if (running.size() >= alive) {
+                int status = 0;
+                const pid_t done = ::waitpid(-1, &status, 0);
+                failed += WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+                std::erase(running, done);
+            }
+        }
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::execl("/proc/self/exe", "bench_netfilter_connect", "--probe",
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        running.push_back(child);
+    }
+    for (const pid_t child : running) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        failed += WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+    }
+    state.counters["failed"] = static_cast<double>(failed);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+
+enum class Load { sameProcess, freshProcesses, shortLivedPrograms };
+
 // The provider as the host runs it, with a rule set that lists `listed`.
 void throughFilter(benchmark::State& state, const std::string& listed, int expectedError,
-                   bool freshProcesses = false) {
+                   Load load = Load::sameProcess) {
     FilterDataProvider provider({.taskInspector = std::make_shared<LinuxTaskInspector>()});
     provider.setVendorConfiguration(std::make_shared<const PlistDictionary>(
         PlistDictionary{{"blockedCodeIdentities", PlistArray{listed}}}));
     NetfilterFlowSource source(
-        {.rules = ruleSettings(), .processEventsNetwork = processEventsNetwork},
+        {.rules = ruleSettings(state), .processEventsNetwork = processEventsNetwork},
         [&](const FilterFlow& flow) { return provider.handleNewFlow(flow); },
-        [](std::int32_t pid) { return LinuxAuditTokens::tokenForPid(pid); });
+        [](std::int32_t pid) { return LinuxAuditTokens::tokenForPid(pid); },
+        [&](const std::vector<std::uint8_t>& token) { provider.forgetProcess(token); });
     if (auto error = source.start()) {
         state.SkipWithError(error->c_str());
         return;
     }
-    if (freshProcesses) {
-        measureFresh(state);
-    } else {
+    switch (load) {
+    case Load::sameProcess:
         measure(state, expectedError);
+        break;
+    case Load::freshProcesses:
+        measureFresh(state);
+        break;
+    case Load::shortLivedPrograms:
+        runShortLivedPrograms(state, 32);
+        break;
     }
     const auto counts = source.counts();
+    state.counters["queued"] = static_cast<double>(counts.queue.queued);
     state.counters["unattributed"] = static_cast<double>(counts.queue.unattributed);
+    state.counters["attributed"] = counts.queue.queued == 0
+                                       ? 0.0
+                                       : 1.0 - static_cast<double>(counts.queue.unattributed) /
+                                                   static_cast<double>(counts.queue.queued);
+    state.counters["processEvents"] = source.followsProcesses() ? 1 : 0;
     source.stop();
 }
 
@@ -224,19 +294,39 @@ void FreshProcessNoRules(benchmark::State& state) {
 }
 
 void FreshProcessFilterAllow(benchmark::State& state) {
-    throughFilter(state, CodeIdentity::make("/usr/bin/someone-else", std::nullopt).key(), 0, true);
+    throughFilter(state, CodeIdentity::make("/usr/bin/someone-else", std::nullopt).key(), 0,
+                  Load::freshProcesses);
+}
+
+void ShortLivedPrograms(benchmark::State& state) {
+    throughFilter(state, CodeIdentity::make("/usr/bin/someone-else", std::nullopt).key(), 0,
+                  Load::shortLivedPrograms);
 }
 
 BENCHMARK(NoRules)->Iterations(5000)->UseRealTime();
-BENCHMARK(QueueAcceptAll)->Iterations(5000)->UseRealTime();
-BENCHMARK(FilterAllow)->Iterations(5000)->UseRealTime();
-BENCHMARK(FilterRefuse)->Iterations(5000)->UseRealTime();
+BENCHMARK(QueueAcceptAll)->Arg(1)->Arg(2)->Iterations(5000)->UseRealTime();
+BENCHMARK(FilterAllow)->Arg(1)->Arg(2)->Iterations(5000)->UseRealTime();
+BENCHMARK(FilterRefuse)->Arg(1)->Arg(2)->Iterations(5000)->UseRealTime();
 BENCHMARK(FreshProcessNoRules)->Iterations(1000)->UseRealTime();
-BENCHMARK(FreshProcessFilterAllow)->Iterations(1000)->UseRealTime();
+BENCHMARK(FreshProcessFilterAllow)->Arg(1)->Arg(2)->Iterations(1000)->UseRealTime();
+BENCHMARK(ShortLivedPrograms)->Arg(1)->Arg(2)->Iterations(2000)->UseRealTime();
 
 } // namespace
 
+// One program of ShortLivedPrograms: connects, lives 10 ms more, exits (0: it connected).
+int probe() {
+    const auto address = serverAddress();
+    const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int result =
+        ::connect(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return result == 0 ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string_view(argv[1]) == "--probe") {
+        return probe();
+    }
     if (::geteuid() != 0) {
         std::fprintf(stderr, "bench_netfilter_connect: needs root (a network namespace and "
                              "netfilter rules of its own); nothing measured\n");
