@@ -268,6 +268,7 @@ void throughFilter(benchmark::State& state, const std::string& listed, int expec
     const auto counts = source.counts();
     state.counters["queued"] = static_cast<double>(counts.queue.queued);
     state.counters["unattributed"] = static_cast<double>(counts.queue.unattributed);
+    state.counters["failedOpen"] = static_cast<double>(counts.failedOpen);
     state.counters["attributed"] = counts.queue.queued == 0
                                        ? 0.0
                                        : 1.0 - static_cast<double>(counts.queue.unattributed) /
