@@ -79,6 +79,11 @@ void NetfilterFlowSource::onProcessEvent(ProcessEvents::Kind kind, std::int32_t 
     } else {
         processes_.forget(pid);
     }
+    // A program just started by exec is as new as a process just forked: most often the one
+    // behind the next socket nobody has seen.
+    if (kind == ProcessEvents::Kind::executed) {
+        processes_.started(pid);
+    }
     if (forgetProcess_) {
         for (const auto& token : stale) {
             forgetProcess_(bytesOf(token));
