@@ -7,6 +7,8 @@
 //   FilterRefuse    the same process listed: the time until connect() fails with ECONNREFUSED
 //   FreshProcess*   each connect() from a new process (forked), so that attribution scans for
 //                   it and the provider resolves its identity: without rules, and filter on
+//   *BesidePrograms NoRules and FilterAllow while short-lived programs connect beside them
+//                   (what the searches for new processes cost a known one, by number of queues)
 //   ShortLivedPrograms  many programs at once (this one, run again as a probe), each connects
 //                   once, lives 10 ms more and exits; "attributed" is the share of their
 //                   connections the flow source found a process for
@@ -28,6 +30,7 @@
 #include <filesystem>
 #include <netinet/in.h>
 #include <sched.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -125,7 +128,27 @@ void measure(benchmark::State& state, int expectedError) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
 
-// Each connect() from a freshly forked process, which reports its latency through a pipe.
+// This program again, as a probe in a process of its own. Spawned, not forked: a fork of the
+// process that also runs the flow source would hold the source's threads (the address space is
+// locked while it is copied) and be counted as the filter's time.
+pid_t spawnProbe(const char* mode, int output = -1) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (output >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
+    }
+    char program[] = "bench_netfilter_connect";
+    char* argv[] = {program, const_cast<char*>(mode), nullptr};
+    pid_t child = -1;
+    if (::posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv, environ) != 0) {
+        child = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return child;
+}
+
+// Each connect() from a fresh process (this program started again), which reports its latency
+// through a pipe.
 void measureFresh(benchmark::State& state) {
     Listener listener;
     std::vector<double> microseconds;
@@ -136,13 +159,7 @@ void measureFresh(benchmark::State& state) {
             state.SkipWithError("pipe");
             return;
         }
-        const pid_t child = ::fork();
-        if (child == 0) {
-            std::chrono::nanoseconds took{};
-            const std::int64_t result[2] = {connectOnce(took), took.count()};
-            [[maybe_unused]] const auto written = ::write(report[1], result, sizeof result);
-            ::_exit(0);
-        }
+        const pid_t child = spawnProbe("--connect-once", report[1]);
         ::close(report[1]);
         std::int64_t result[2] = {-1, 0};
         if (::read(report[0], result, sizeof result) != sizeof result || result[0] != 0) {
@@ -220,13 +237,7 @@ void runShortLivedPrograms(benchmark::State& state, std::size_t alive) {
                 std::erase(running, done);
             }
         }
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::execl("/proc/self/exe", "bench_netfilter_connect", "--probe",
-                    static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        running.push_back(child);
+        running.push_back(spawnProbe("--probe"));
     }
     for (const pid_t child : running) {
         int status = 0;
@@ -237,7 +248,32 @@ void runShortLivedPrograms(benchmark::State& state, std::size_t alive) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
 
-enum class Load { sameProcess, freshProcesses, shortLivedPrograms };
+// Keeps `alive` short-lived programs running until `stop` is set.
+std::thread programsUntil(const std::atomic<bool>& stop, std::size_t alive) {
+    return std::thread([&stop, alive] {
+        std::vector<pid_t> running;
+        while (!stop.load()) {
+            if (running.size() >= alive) {
+                std::erase(running, ::waitpid(-1, nullptr, 0));
+                continue;
+            }
+            running.push_back(spawnProbe("--probe"));
+        }
+        for (const pid_t child : running) {
+            ::waitpid(child, nullptr, 0);
+        }
+    });
+}
+
+void measureBesidePrograms(benchmark::State& state, int expectedError) {
+    std::atomic<bool> stop{false};
+    auto programs = programsUntil(stop, 8);
+    measure(state, expectedError);
+    stop = true;
+    programs.join();
+}
+
+enum class Load { sameProcess, freshProcesses, shortLivedPrograms, sameProcessBesidePrograms };
 
 // The provider as the host runs it, with a rule set that lists `listed`.
 void throughFilter(benchmark::State& state, const std::string& listed, int expectedError,
@@ -263,6 +299,9 @@ void throughFilter(benchmark::State& state, const std::string& listed, int expec
         break;
     case Load::shortLivedPrograms:
         runShortLivedPrograms(state, 32);
+        break;
+    case Load::sameProcessBesidePrograms:
+        measureBesidePrograms(state, expectedError);
         break;
     }
     const auto counts = source.counts();
@@ -299,6 +338,15 @@ void FreshProcessFilterAllow(benchmark::State& state) {
                   Load::freshProcesses);
 }
 
+void NoRulesBesidePrograms(benchmark::State& state) {
+    measureBesidePrograms(state, 0);
+}
+
+void FilterAllowBesidePrograms(benchmark::State& state) {
+    throughFilter(state, CodeIdentity::make("/usr/bin/someone-else", std::nullopt).key(), 0,
+                  Load::sameProcessBesidePrograms);
+}
+
 void ShortLivedPrograms(benchmark::State& state) {
     throughFilter(state, CodeIdentity::make("/usr/bin/someone-else", std::nullopt).key(), 0,
                   Load::shortLivedPrograms);
@@ -310,6 +358,8 @@ BENCHMARK(FilterAllow)->Arg(1)->Arg(2)->Iterations(5000)->UseRealTime();
 BENCHMARK(FilterRefuse)->Arg(1)->Arg(2)->Iterations(5000)->UseRealTime();
 BENCHMARK(FreshProcessNoRules)->Iterations(1000)->UseRealTime();
 BENCHMARK(FreshProcessFilterAllow)->Arg(1)->Arg(2)->Iterations(1000)->UseRealTime();
+BENCHMARK(NoRulesBesidePrograms)->Iterations(5000)->UseRealTime();
+BENCHMARK(FilterAllowBesidePrograms)->Arg(1)->Arg(2)->Iterations(5000)->UseRealTime();
 BENCHMARK(ShortLivedPrograms)->Arg(1)->Arg(2)->Iterations(2000)->UseRealTime();
 
 } // namespace
@@ -324,9 +374,19 @@ int probe() {
     return result == 0 ? 0 : 1;
 }
 
+// One connect() of FreshProcess*: the errno and the nanoseconds it took, on standard output.
+int connectOnceAndReport() {
+    std::chrono::nanoseconds took{};
+    const std::int64_t result[2] = {connectOnce(took), took.count()};
+    return ::write(STDOUT_FILENO, result, sizeof result) == sizeof result ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
     if (argc == 2 && std::string_view(argv[1]) == "--probe") {
         return probe();
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--connect-once") {
+        return connectOnceAndReport();
     }
     if (::geteuid() != 0) {
         std::fprintf(stderr, "bench_netfilter_connect: needs root (a network namespace and "
