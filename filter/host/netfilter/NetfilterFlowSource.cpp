@@ -64,6 +64,7 @@ void NetfilterFlowSource::onProcessEvent(ProcessEvents::Kind kind, std::int32_t 
     std::vector<AuditToken> stale;
     {
         std::lock_guard guard(tokensLock_);
+        ++processChanges_;
         if (kind == ProcessEvents::Kind::lost) {
             for (const auto& [ignored, token] : tokens_) {
                 stale.push_back(token);
@@ -103,14 +104,23 @@ std::optional<AuditToken> NetfilterFlowSource::tokenFor(std::int32_t pid) {
             return it->second;
         }
     }
+    std::uint64_t changesBefore = 0;
+    {
+        std::lock_guard guard(tokensLock_);
+        changesBefore = processChanges_;
+    }
     auto token = tokenForPid_(pid);
     if (!token) {
         return token;
     }
-    // Read before the lock: an event about the pid that came in meanwhile was handled already,
-    // so the process may have ended or changed. Catching up again tells.
+    // Read without the lock: had the process ended meanwhile, its event would have found nothing
+    // to forget, and a token kept now would outlive it into a reused pid. Whether any process
+    // changed is cheaper to know than whether this one did; then it is simply read again later.
     events_.catchUp();
     std::lock_guard guard(tokensLock_);
+    if (processChanges_ != changesBefore) {
+        return token;
+    }
     if (tokens_.size() >= maximumTokens) {
         tokens_.clear();
     }

@@ -77,6 +77,8 @@ private:
     SocketProcesses processes_;
     std::mutex tokensLock_;
     std::unordered_map<std::int32_t, AuditToken> tokens_;
+    // Execs, exits and losses handled so far (guarded by tokensLock_).
+    std::uint64_t processChanges_ = 0;
     ProcessEvents events_;
     std::unique_ptr<PacketQueue> queue_;
 
