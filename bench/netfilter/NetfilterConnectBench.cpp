@@ -394,9 +394,20 @@ int main(int argc, char** argv) {
         return 0;
     }
     // The kernel reports process events only in the machine's first network namespace; the
-    // flow source opens its listening socket there through this descriptor.
-    const int firstNetwork = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
-    processEventsNetwork = "/proc/self/fd/" + std::to_string(firstNetwork);
+    // flow source opens its listening socket there through this descriptor. With
+    // --without-process-events it tries in the benchmark's own namespace, fails, and looks every
+    // process up again for each connection, as a host without the events does.
+    const auto withoutEvents = std::find_if(argv + 1, argv + argc, [](const char* argument) {
+        return std::string_view(argument) == "--without-process-events";
+    });
+    if (withoutEvents != argv + argc) {
+        std::rotate(withoutEvents, withoutEvents + 1, argv + argc);
+        --argc;
+        processEventsNetwork = "/proc/self/ns/net";
+    } else {
+        const int firstNetwork = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+        processEventsNetwork = "/proc/self/fd/" + std::to_string(firstNetwork);
+    }
     if (::unshare(CLONE_NEWNET) != 0 ||
         !ExternalCommand::run({"ip", "link", "set", "lo", "up"}).succeeded() ||
         !ExternalCommand::run({"ip", "addr", "add", "192.0.2.1/32", "dev", "lo"}).succeeded()) {
