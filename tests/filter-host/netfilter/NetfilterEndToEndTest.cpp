@@ -11,6 +11,7 @@
 #include "tests/system-support/NetworkNamespace.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -179,12 +180,15 @@ TEST_F(NetfilterEndToEnd, AListedProgramStartedByAnUnlistedOneIsRefusedAsItself)
     EXPECT_EQ(failure, "");
 }
 
-// The same when the launcher's child connected as the launcher before it became the program.
-// Known to fail: on Linux the audit token (pid and start time) stays the same across exec, so
-// the identity resolved for the child before the exec answers for the program after it.
-TEST_F(NetfilterEndToEnd, DISABLED_AProgramIsItselfAfterAnExecOfAProcessThatConnectedBefore) {
+// The same when the launcher's child connected as the launcher before it became the program: on
+// Linux the audit token (pid and start time) survives exec, so only the process events tell the
+// host that the identity it resolved for the child no longer holds. The kernel reports them in
+// the machine's namespace, which the host is told to open.
+TEST_F(NetfilterEndToEnd, AProgramIsItselfAfterAnExecOfAProcessThatConnectedBefore) {
+    const std::string machineNetwork = "/proc/" + std::to_string(::getpid()) + "/ns/net";
     const auto failure = NetworkNamespace::run(
-        [this] {
+        [&] {
+            ASSERT_EQ(::setenv("ZORVANE_PROCESS_EVENTS_NETWORK", machineNetwork.c_str(), 1), 0);
             ASSERT_TRUE(programs.writeConfiguration(true, PlistArray{keyOf(listed)}));
             testing::NamespaceServers servers(port);
             ASSERT_TRUE(servers.ready());
