@@ -1,5 +1,6 @@
 #include "platform/linux/SystemDirectory.h"
 
+#include "platform/linux/InstalledTree.h"
 #include "platform/linux/XdgDirectories.h"
 
 #include <sys/stat.h>
@@ -10,6 +11,9 @@ namespace zorvane {
 std::optional<std::filesystem::path> SystemDirectory::path() {
     if (auto explicitDirectory = XdgDirectories::environment("ZORVANE_SYSTEM_DIR")) {
         return std::filesystem::path(*explicitDirectory);
+    }
+    if (InstalledTree::runsFromIt()) {
+        return InstalledTree::systemDirectory();
     }
     const auto stateHome = XdgDirectories::stateHome();
     if (!stateHome) {

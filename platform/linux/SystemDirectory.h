@@ -18,7 +18,8 @@ public:
     // Where the filter host started for an activated extension writes its output.
     static constexpr const char* hostLogName = "filter-host.log";
 
-    // $ZORVANE_SYSTEM_DIR, else $XDG_STATE_HOME/zorvane/system, XDG_STATE_HOME defaulting to
+    // $ZORVANE_SYSTEM_DIR; else, for a program of the installed tree, the filter service's state
+    // directory; else $XDG_STATE_HOME/zorvane/system, XDG_STATE_HOME defaulting to
     // ~/.local/state. Empty only when neither the environment nor the password database names a
     // home directory.
     static std::optional<std::filesystem::path> path();
