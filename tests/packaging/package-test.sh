@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# The Debian package, built from this build tree, inspected, installed on this machine, used and
+# removed again:
+#   package-test.sh BUILD_DIR INSTALLED_FILTER_TEST
+# Root only (it installs into the machine); skipped when a zorvane package or its directories
+# are there already, so that it never touches an installation it did not make. Whatever happens,
+# it leaves nothing of the package behind (purge, processes, rules, directories), and the whole
+# run is in a network namespace of its own, so no rule it makes reaches the machine's network.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+filter_test=$2
+
+prefix=/opt/zorvane
+state=/var/lib/zorvane
+unit=zorvane-filter.service
+bundle=$prefix/Zorvane.app
+filter=$bundle/Contents/Library/SystemExtensions/dev.quillmoor.Zorvane.FilterExtension.systemextension/Contents/MacOS/ZorvaneFilter
+
+skip() { echo "SKIPPED: $*"; exit 77; }
+fail() { echo "FAILED: $*"; exit 1; }
+
+if [ -z "${ZORVANE_PACKAGE_TEST_NAMESPACE:-}" ]; then
+  [ "$(id -u)" -eq 0 ] || skip "installs the package into the machine, which needs root"
+  for tool in cpack dpkg dpkg-deb dpkg-shlibdeps iptables unshare; do
+    command -v "$tool" >/dev/null || skip "$tool is not installed"
+  done
+  if dpkg-query -W -f='${Status}' zorvane 2>/dev/null | grep -q installed; then
+    skip "a zorvane package is installed on this machine; not touching it"
+  fi
+  for path in "$prefix" "$state" "/lib/systemd/system/$unit"; do
+    [ ! -e "$path" ] || skip "$path exists already; not touching it"
+  done
+  unshare -n true 2>/dev/null || skip "cannot make a network namespace"
+  exec env ZORVANE_PACKAGE_TEST_NAMESPACE=1 unshare -n bash "$0" "$@"
+fi
+
+work=$(mktemp -d)
+# The installed filter's processes, also once removal has deleted their executable.
+filters_running() {
+  for exe in /proc/[0-9]*/exe; do
+    case "$(readlink "$exe" 2>/dev/null)" in
+      "$filter" | "$filter (deleted)") echo "${exe%/exe}" ;;
+    esac
+  done
+}
+cleanup() {
+  status=$?
+  for process in $(filters_running); do kill -KILL "${process#/proc/}" 2>/dev/null || true; done
+  if dpkg-query -W -f='${Status}' zorvane 2>/dev/null | grep -qv "not-installed"; then
+    dpkg --purge --force-all zorvane >/dev/null 2>&1 || true
+  fi
+  rm -rf "$prefix" "$state" "/lib/systemd/system/$unit" \
+    "/etc/systemd/system/multi-user.target.wants/$unit" /usr/bin/zorvane-system \
+    /usr/share/applications/dev.quillmoor.Zorvane.desktop \
+    /usr/share/icons/hicolor/scalable/apps/dev.quillmoor.Zorvane.svg \
+    /usr/share/polkit-1/actions/dev.quillmoor.Zorvane.policy
+  rm -rf "$work"
+  exit $status
+}
+trap cleanup EXIT
+# Waits, a tenth of a second at a time and at most ten seconds, for a command to succeed.
+within_10s() {
+  for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+no_rules_of_ours() { ! { iptables -S; ip6tables -S; } | grep -q ZORVANE; }
+ip link set lo up
+
+# Built and inspected.
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1 ||
+  { cat "$work/cpack.log"; fail "cpack"; }
+deb=$(ls "$work"/out/zorvane_*.deb)
+dpkg-deb -c "$deb" | awk '{line = $1 " " $2 " " $6; for (i = 7; i <= NF; i++) line = line " " $i; print line}' >"$work/contents"
+expect_entry() {
+  grep -qxF -e "$1" "$work/contents" || { cat "$work/contents"; fail "no entry: $1"; }
+}
+expect_entry "-rwxr-xr-x root/root .$bundle/Contents/MacOS/Zorvane"
+expect_entry "-rw-r--r-- root/root .$bundle/Contents/Info.plist"
+expect_entry "-rwxr-xr-x root/root .$filter"
+expect_entry "-rw-r--r-- root/root .${filter%/MacOS/ZorvaneFilter}/Info.plist"
+expect_entry "-rw-r--r-- root/root .$bundle/Contents/Library/LaunchAgents/dev.quillmoor.Zorvane.agent.plist"
+expect_entry "-rwxr-xr-x root/root .$prefix/bin/zorvane-system"
+expect_entry "lrwxrwxrwx root/root ./usr/bin/zorvane-system -> $prefix/bin/zorvane-system"
+expect_entry "-rw-r--r-- root/root ./usr/share/applications/dev.quillmoor.Zorvane.desktop"
+expect_entry "-rw-r--r-- root/root ./usr/share/icons/hicolor/scalable/apps/dev.quillmoor.Zorvane.svg"
+expect_entry "-rw-r--r-- root/root ./lib/systemd/system/$unit"
+expect_entry "-rw-r--r-- root/root ./usr/share/polkit-1/actions/dev.quillmoor.Zorvane.policy"
+# Nothing writable by others, nothing setuid.
+if awk '{print $1}' "$work/contents" | grep -v '^l' | grep -q '^.\{8\}w\|s'; then
+  fail "an entry is writable by others or setuid: $(cat "$work/contents")"
+fi
+dpkg-deb -f "$deb" Package Depends Recommends >"$work/control"
+grep -qx "Package: zorvane" "$work/control" || fail "package name: $(cat "$work/control")"
+for dependency in "libqt6core6 (" "libnetfilter-queue1 (" "iptables" "qml6-module-qtquick-controls"; do
+  grep -qF "$dependency" "$work/control" || fail "no dependency on $dependency: $(cat "$work/control")"
+done
+dpkg-deb -e "$deb" "$work/control-files"
+for script in postinst prerm postrm; do
+  [ -x "$work/control-files/$script" ] || fail "no executable maintainer script $script"
+  sh -n "$work/control-files/$script" || fail "$script is not valid sh"
+done
+
+# Installed: the service waits for approval, the programs find the service's state directory.
+export DEBIAN_FRONTEND=noninteractive
+dpkg -i "$deb" >"$work/install.log" 2>&1 || { cat "$work/install.log"; fail "dpkg -i"; }
+[ -f "/lib/systemd/system/$unit" ] || fail "the unit is not installed"
+[ ! -e "/etc/systemd/system/multi-user.target.wants/$unit" ] || fail "the service was enabled before approval"
+[ "$(stat -c %a "$state")" = 755 ] || fail "$state is missing or not mode 755"
+zorvane-system status >"$work/status" 2>&1 || { cat "$work/status"; fail "zorvane-system status"; }
+grep -qx "System directory: $state" "$work/status" || fail "status: $(cat "$work/status")"
+
+# The installed filter, as the service starts it, refuses a listed program.
+ZORVANE_INSTALLED_FILTER=$filter "$filter_test" --gtest_brief=1 || fail "the installed filter"
+
+# Removed while it runs (as the service, or by hand): it stops, and no rule of ours stays.
+ZORVANE_SYSTEM_DIR=$state "$filter" --keep-alive --netfilter >"$work/filter.log" 2>&1 &
+within_10s bash -c "iptables -S | grep -q ZORVANE_OUTPUT" || { cat "$work/filter.log"; fail "the filter did not start"; }
+dpkg -r zorvane >"$work/remove.log" 2>&1 || { cat "$work/remove.log"; fail "dpkg -r"; }
+[ -z "$(filters_running)" ] || fail "a filter still runs after removal"
+no_rules_of_ours || fail "rules remain after removal: $(iptables -S; ip6tables -S)"
+for path in "$prefix" "/lib/systemd/system/$unit" /usr/bin/zorvane-system; do
+  [ ! -e "$path" ] && [ ! -L "$path" ] || fail "$path remains after removal"
+done
+[ -d "$state" ] || fail "removal (not purge) took the state away"
+
+# Purged: nothing of ours remains.
+dpkg -P zorvane >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; fail "dpkg -P"; }
+[ ! -e "$state" ] || fail "$state remains after purge"
+while read -r _ _ path _; do
+  path=${path#.}
+  [ -d "$path" ] && continue   # the shared directories (/usr/bin, /lib/systemd/system, ...)
+  [ ! -e "$path" ] && [ ! -L "$path" ] || fail "$path remains after purge"
+done <"$work/contents"
+[ ! -e "$prefix" ] || fail "$prefix remains after purge"
+echo "package $(basename "$deb"): $(stat -c %s "$deb") bytes; built, inspected, installed, used, removed and purged"
