@@ -18,6 +18,7 @@ set(ZORVANE_TOOLS_DIR "${CMAKE_BINARY_DIR}/bin")
 set(ZORVANE_INSTALLED_PREFIX "/opt/zorvane")
 set(ZORVANE_INSTALLED_BUNDLE "${ZORVANE_INSTALLED_PREFIX}/Zorvane.app")
 set(ZORVANE_INSTALLED_SYSTEM_DIR "/var/lib/zorvane")
+set(ZORVANE_SERVICE_NAME "zorvane-filter.service")
 set(ZORVANE_FILTER_BUNDLE_PATH
     "Contents/Library/SystemExtensions/${ZORVANE_FILTER_BUNDLE_IDENTIFIER}.systemextension")
 set(ZORVANE_INSTALLED_FILTER

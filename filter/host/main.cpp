@@ -8,6 +8,7 @@
 #include "filter/host/netfilter/NetfilterFlowSource.h"
 #include "filter/host/netfilter/NetfilterRules.h"
 #include "platform/linux/FileLock.h"
+#include "platform/linux/FilterConfigurationFile.h"
 #include "platform/linux/LinuxAuditTokens.h"
 #include "platform/linux/LinuxListenerOwner.h"
 #include "platform/linux/LinuxTaskInspector.h"
@@ -72,8 +73,8 @@ int runHost(bool netfilter) {
     // The token goes only to a receiver of the user who wrote the configuration.
     EventReceiverCheck receiverCheck{
         std::make_shared<LinuxListenerOwner>(),
-        [configuration = *directory /
-                         SystemDirectory::configurationFileName]() -> std::optional<std::uint32_t> {
+        [configuration = FilterConfigurationFile::inDirectory(*directory).path()]()
+            -> std::optional<std::uint32_t> {
             struct stat facts {};
             if (::stat(configuration.c_str(), &facts) != 0) {
                 return std::nullopt;

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace zorvane {
 
@@ -20,6 +21,22 @@ std::optional<std::filesystem::path> SystemDirectory::path() {
         return std::nullopt;
     }
     return *stateHome / "zorvane" / "system";
+}
+
+std::filesystem::path
+SystemDirectory::configurationDirectory(const std::filesystem::path& directory) {
+    std::error_code error;
+    auto approved = directory / approvedUserDirectoryName;
+    if (std::filesystem::symlink_status(approved, error).type() ==
+        std::filesystem::file_type::directory) {
+        return approved;
+    }
+    return directory;
+}
+
+bool SystemDirectory::belongsToAnotherUser(const std::filesystem::path& directory) {
+    struct stat status {};
+    return ::stat(directory.c_str(), &status) == 0 && status.st_uid != ::geteuid();
 }
 
 bool SystemDirectory::ensureExists(const std::filesystem::path& directory) {

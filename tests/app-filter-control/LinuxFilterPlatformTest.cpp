@@ -19,6 +19,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <unistd.h>
 
 namespace zorvane {
 namespace {
@@ -348,6 +349,35 @@ TEST_F(LinuxActivatorTest, ApprovalThroughTheCommandFinishesTheWaitingRequest) {
     EXPECT_EQ(again->approvalsNeeded, 0);
     EXPECT_EQ(again->finished, SystemExtensionRequestResult::completed);
     EXPECT_EQ(markCount(), 1);
+}
+
+// An installed system's directory is root's while the person's application runs: the approval
+// is the administrator's record, and the filter is the system's service, never the app's host.
+TEST_F(LinuxActivatorTest, OnASystemOwnedDirectoryTheAppOnlyWaitsForTheAdministrator) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "gives the system directory to another user, which needs root";
+    }
+    std::filesystem::create_directories(system);
+    ASSERT_EQ(::chown(system.c_str(), 65534, 65534), 0); // another user's, as root's is to a person
+    auto activator = makeActivator();
+    auto delegate = submit(*activator);
+    ASSERT_TRUE(eventuallyOnEventLoop([&] { return delegate->approvalsNeeded == 1; }));
+    EXPECT_FALSE(delegate->answered());
+    EXPECT_FALSE(std::filesystem::exists(ExtensionStateFile(system).path()));
+
+    ASSERT_TRUE(ExtensionStateFile(system).update([&](ExtensionStateFile::Records& records) {
+        records[identifier].state = SystemExtensionRecord::State::activated;
+        return true;
+    }));
+    ASSERT_TRUE(eventuallyOnEventLoop([&] { return delegate->answered(); }));
+    EXPECT_EQ(delegate->finished, SystemExtensionRequestResult::completed);
+    EXPECT_FALSE(ExtensionStateFile(system).read().at(identifier).hostProcessIdentifier);
+
+    auto deactivation = submit(*activator, SystemExtensionRequest::Kind::deactivation);
+    ASSERT_TRUE(eventuallyOnEventLoop([&] { return deactivation->answered(); }));
+    EXPECT_EQ(deactivation->finished, SystemExtensionRequestResult::completed);
+    EXPECT_EQ(ExtensionStateFile(system).read().at(identifier).state,
+              SystemExtensionRecord::State::activated);
 }
 
 TEST_F(LinuxActivatorTest, AutomaticApprovalAndDeactivation) {

@@ -112,9 +112,27 @@ grep -qx "System directory: $state" "$work/status" || fail "status: $(cat "$work
 # The installed filter, as the service starts it, refuses a listed program.
 ZORVANE_INSTALLED_FILTER=$filter "$filter_test" --gtest_brief=1 || fail "the installed filter"
 
+# Approved by the administrator for one desktop user (nobody here): that user alone writes the
+# filter configuration, and everyone's Zorvane sees the approval.
+as_user() { local user=$1; shift; setpriv --reuid="$user" --regid="$user" --clear-groups "$@"; }
+zorvane-system approve --user nobody >"$work/approve.log" 2>&1 || { cat "$work/approve.log"; fail "approve"; }
+approved=$state/configuration
+[ "$(stat -c '%U %a' "$approved")" = "nobody 700" ] || fail "approved directory: $(stat -c '%U %a' "$approved")"
+as_user 65534 sh -c "echo > '$approved/probe'" || fail "the approved user cannot write the configuration"
+if as_user 65533 sh -c "echo > '$approved/probe'" 2>/dev/null; then fail "another user wrote the configuration"; fi
+if as_user 65533 sh -c "echo > '$state/filter-configuration.plist'" 2>/dev/null; then fail "another user wrote the state directory"; fi
+as_user 65533 zorvane-system status >"$work/status" 2>&1
+grep -q "activated" "$work/status" || fail "another user's status does not show the approval: $(cat "$work/status")"
+if as_user 65534 zorvane-system approve >"$work/approve-user.log" 2>&1; then
+  fail "a user approved without an administrator: $(cat "$work/approve-user.log")"
+fi
+
 # Removed while it runs (as the service, or by hand): it stops, and no rule of ours stays.
 ZORVANE_SYSTEM_DIR=$state "$filter" --keep-alive --netfilter >"$work/filter.log" 2>&1 &
 within_10s bash -c "iptables -S | grep -q ZORVANE_OUTPUT" || { cat "$work/filter.log"; fail "the filter did not start"; }
+# Running as root, it keeps the approved user's way in.
+[ "$(stat -c %a "$state")" = 755 ] || fail "the filter closed $state to the approved user"
+as_user 65534 sh -c "echo > '$approved/probe'" || fail "the approved user lost the configuration"
 dpkg -r zorvane >"$work/remove.log" 2>&1 || { cat "$work/remove.log"; fail "dpkg -r"; }
 [ -z "$(filters_running)" ] || fail "a filter still runs after removal"
 no_rules_of_ours || fail "rules remain after removal: $(iptables -S; ip6tables -S)"
