@@ -188,6 +188,8 @@ ZORVANE_SYSTEM_DIR=$state "$filter" --keep-alive --netfilter >"$work/filter.log"
 within_10s bash -c "iptables -S | grep -q ZORVANE_OUTPUT" || { cat "$work/filter.log"; fail "the filter did not start"; }
 # Running as root, it keeps the approved user's way in.
 [ "$(stat -c %a "$state")" = 755 ] || fail "the filter closed $state to the approved user"
+as_user 65533 zorvane-system status >"$work/status" 2>&1
+grep -q "Filter host: the system's service" "$work/status" || fail "a user's status guesses at the filter: $(cat "$work/status")"
 
 # Zorvane saves its rules for the filter; the listed application is refused, and the attempt
 # reaches the user's Zorvane.
