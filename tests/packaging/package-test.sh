@@ -26,7 +26,7 @@ if [ -z "${ZORVANE_PACKAGE_TEST_NAMESPACE:-}" ]; then
   for tool in cpack dpkg dpkg-deb dpkg-shlibdeps iptables unshare setpriv dbus-run-session; do
     command -v "$tool" >/dev/null || skip "$tool is not installed"
   done
-  if dpkg-query -W -f='${Status}' zorvane 2>/dev/null | grep -q installed; then
+  if dpkg-query -W -f='${Status}' zorvane 2>/dev/null | grep -q 'ok installed'; then
     skip "a zorvane package is installed on this machine; not touching it"
   fi
   for path in "$prefix" "$state" "/lib/systemd/system/$unit"; do
