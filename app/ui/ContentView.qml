@@ -775,7 +775,10 @@ Rectangle {
                             }
                             Text {
                                 Layout.fillWidth: true
-                                text: "macOS is waiting for you to approve Zorvane."
+                                // On Linux an administrator approves the filter with zorvane-system.
+                                text: Qt.platform.os === "linux"
+                                      ? "An administrator needs to approve Zorvane's network filter."
+                                      : "macOS is waiting for you to approve Zorvane."
                                 font: Theme.subheadline
                                 color: Theme.label
                                 wrapMode: Text.Wrap
@@ -783,7 +786,13 @@ Rectangle {
                             ColumnLayout {
                                 spacing: 5
                                 Repeater {
-                                    model: [
+                                    objectName: "approvalSteps"
+                                    model: Qt.platform.os === "linux" ? [
+                                        "1. Open a terminal.",
+                                        "2. Run: zorvane-system approve",
+                                        "3. Enter an administrator's password when asked.",
+                                        "4. Zorvane turns protection on as soon as the filter is approved."
+                                    ] : [
                                         "1. Open System Settings.",
                                         "2. Scroll to Extensions and choose By Category.",
                                         "3. If Network Extensions is listed, open it and enable Zorvane.",
