@@ -364,6 +364,9 @@ void AppBlockStore::finishLoad(Decoded decoded) {
             kept.push_back(application);
         }
     }
+    // Before the grants are checked against what runs: a listed Linux program runs only as
+    // far as the workspace knows it is listed.
+    dependencies_.workspace->setListedApplications(kept);
     auto grants = TemporaryAccess::restoring(decoded.grants, now(),
                                              dependencies_.workspace->runningBundleIdentifiers());
     // What could not be read is written out as soon as its copy exists (saving waits for that),
@@ -1051,6 +1054,7 @@ void AppBlockStore::setApplications(std::vector<BlockedApplication> applications
         return;
     }
     applications_ = std::move(applications);
+    dependencies_.workspace->setListedApplications(applications_);
     emit applicationsChanged();
 }
 
