@@ -18,9 +18,9 @@
 #include <QThreadPool>
 #include <QtTest/QTest>
 #include <atomic>
-#include <future>
 #include <condition_variable>
 #include <fstream>
+#include <future>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <map>
@@ -386,6 +386,26 @@ TEST_F(StoreTest, StartUpDropsSelfEntriesAndStaleGrantsAndWritesThemBack) {
     EXPECT_EQ(store->temporaryAccessGrants().size(), 2u);
     workspace->terminate("com.example.alpha");
     EXPECT_EQ(store->temporaryAccessGrants(), (std::vector<TemporaryAccessGrant>{timed}));
+}
+
+// A Linux program runs, as far as the workspace can tell, only once it knows the program is
+// listed: the list must reach it before the grants are checked against what runs.
+TEST_F(StoreTest, ALinuxApplicationKeepsItsUntilQuitGrantAcrossAStartWhileItRuns) {
+    auto editor = application("Editor", "/opt/editor/editor", std::nullopt);
+    editor.bundleIdentifier = "editor.desktop";
+    editor.path = "/usr/share/applications/editor.desktop";
+    storeApplications({editor});
+    const auto grant = grantFor(editor, at(3600), TemporaryAccessGrant::Mode::untilQuit);
+    storeGrants({grant});
+    workspace->runsOnceListed.push_back("editor.desktop");
+
+    startStore();
+    EXPECT_EQ(store->temporaryAccessGrants(), std::vector<TemporaryAccessGrant>{grant});
+    EXPECT_TRUE(store->isApplicationRunning("editor.desktop"));
+
+    store->removeApplication(editor.id);
+    testing::settle();
+    EXPECT_TRUE(workspace->listed.empty());
 }
 
 TEST_F(StoreTest, TemporaryAccessNeedsActiveProtectionAndEndsOnTime) {
