@@ -13,6 +13,16 @@ set(ZORVANE_APP_CONTENTS "${ZORVANE_APP_BUNDLE}/Contents")
 set(ZORVANE_FILTER_BUNDLE
     "${ZORVANE_APP_CONTENTS}/Library/SystemExtensions/${ZORVANE_FILTER_BUNDLE_IDENTIFIER}.systemextension")
 set(ZORVANE_TOOLS_DIR "${CMAKE_BINARY_DIR}/bin")
+# Where the Debian package puts the same tree, and the filter service's state. The programs take
+# these as their defaults when they run from there, so that the installed copy needs no settings.
+set(ZORVANE_INSTALLED_PREFIX "/opt/zorvane")
+set(ZORVANE_INSTALLED_BUNDLE "${ZORVANE_INSTALLED_PREFIX}/Zorvane.app")
+set(ZORVANE_INSTALLED_SYSTEM_DIR "/var/lib/zorvane")
+set(ZORVANE_SERVICE_NAME "zorvane-filter.service")
+set(ZORVANE_FILTER_BUNDLE_PATH
+    "Contents/Library/SystemExtensions/${ZORVANE_FILTER_BUNDLE_IDENTIFIER}.systemextension")
+set(ZORVANE_INSTALLED_FILTER
+    "${ZORVANE_INSTALLED_BUNDLE}/${ZORVANE_FILTER_BUNDLE_PATH}/Contents/MacOS/ZorvaneFilter")
 # Where the build writes the sample applications (samples/).
 set(ZORVANE_SAMPLES_DIR "${CMAKE_BINARY_DIR}/samples")
 

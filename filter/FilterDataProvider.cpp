@@ -316,6 +316,19 @@ void FilterDataProvider::storeIdentity(const ResolvedIdentityPointer& identity,
     }
 }
 
+void FilterDataProvider::forgetProcess(const std::vector<std::uint8_t>& auditToken) {
+    if (auditToken.size() != AuditToken::size) {
+        return;
+    }
+    TokenBytes key;
+    std::memcpy(key.data(), auditToken.data(), key.size());
+    std::lock_guard lock(identityCacheLock);
+    if (identityCache.erase(key) != 0) {
+        identityCacheOrder.erase(
+            std::find(identityCacheOrder.begin(), identityCacheOrder.end(), key));
+    }
+}
+
 std::optional<std::string>
 FilterDataProvider::teamIdentifierOfTask(const TaskInspector::Task& task) {
     if (auto team = nonEmptyText(task.entitlementValue(std::string(teamIdentifierEntitlement)))) {

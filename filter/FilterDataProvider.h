@@ -129,6 +129,9 @@ public:
     std::optional<ProcessIdentity>
     resolveProcessIdentity(const std::optional<std::vector<std::uint8_t>>& auditToken);
     static std::optional<std::string> teamIdentifierOfTask(const TaskInspector::Task& task);
+    // Drops what was resolved for the token: its process ended, or now runs another program
+    // under the same token (Linux keeps the pid and the start time across exec).
+    void forgetProcess(const std::vector<std::uint8_t>& auditToken);
 
     // Forwarded to the activity sink.
     void recordObservation(const ProcessIdentity& process,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shared/BlockedApplication.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -32,6 +34,11 @@ public:
     virtual ~Workspace() = default;
 
     virtual std::vector<RunningApplication> runningApplications() const = 0;
+    // The block list, for platforms where an application is not always a bundle that the
+    // workspace knows by itself: their processes then count as running applications too.
+    virtual void setListedApplications(const std::vector<BlockedApplication>& applications) {
+        (void)applications;
+    }
     // Replaces the previous handler; an empty handler stops the notices.
     virtual void setTerminationHandler(TerminationHandler handler) = 0;
     // Hands the address to the user's default handler; false when none took it.

@@ -73,6 +73,19 @@ stop_filter() {
     done
   fi
 }
+# The application started its status agent when it registered it; it outlives the application,
+# as a login agent does. This script's run started it, so it ends it too.
+stop_agent() {
+  local agent
+  agent=$(head -n 1 "$ZORVANE_CONTAINER_DIR/status-agent.lock" 2>/dev/null || true)
+  if [ -n "$agent" ] && [ "$(readlink "/proc/$agent/exe" 2>/dev/null)" = "$(readlink -f "$zorvane")" ]; then
+    kill -TERM "$agent" 2>/dev/null || true
+    for _ in $(seq 100); do
+      kill -0 "$agent" 2>/dev/null || break
+      sleep 0.1
+    done
+  fi
+}
 cleanup() {
   local pid
   for pid in "${pids[@]}"; do
@@ -81,6 +94,7 @@ cleanup() {
   for pid in "${pids[@]}"; do
     wait "$pid" 2>/dev/null || true
   done
+  stop_agent
   stop_filter
 }
 trap cleanup EXIT
@@ -239,10 +253,11 @@ redrawn() { grep -q 'imap.example.com' "$screenshot.txt"; }
 within 20 redrawn || fail "the main window never showed the attempts"
 sed -n '/^Recent activity$/,$p' "$screenshot.txt" | head -n 26 | sed 's/^/    | /'
 
-echo "7. Zorvane and the filter stop."
+echo "7. Zorvane, its status agent and the filter stop."
 kill -TERM "$zorvane_pid"
 status=0
 wait "$zorvane_pid" || status=$?
 [ "$status" -eq 0 ] || fail "Zorvane ended with status $status"
+stop_agent
 stop_filter
 echo "Done in $((SECONDS - began)) s; everything stopped cleanly."

@@ -14,6 +14,7 @@ packages=(
   qml6-module-qttest qt6-image-formats-plugins qtkeychain-qt6-dev libsecret-1-0
   xvfb xauth dbus gnome-keyring fonts-material-design-icons-iconfont
   iptables iproute2 libnetfilter-queue-dev libmnl-dev
+  dpkg-dev systemd pkexec
 )
 
 missing=()

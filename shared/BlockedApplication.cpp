@@ -33,6 +33,35 @@ bool BlockedApplication::isGenericInterpreter(std::string_view signingIdentifier
     return std::find(interpreters.begin(), interpreters.end(), lowered) != interpreters.end();
 }
 
+bool BlockedApplication::isInterpreterProgram(std::string_view path) {
+    static constexpr std::array<std::string_view, 27> interpreters{
+        "bash", "busybox", "csh",     "dash", "env",  "fish",   "gjs",  "guile", "java",
+        "ksh",  "lua",     "luajit",  "mksh", "node", "nodejs", "perl", "php",   "pwsh",
+        "pypy", "python",  "rscript", "ruby", "sh",   "tclsh",  "tcsh", "wish",  "zsh"};
+    const auto slash = path.rfind('/');
+    std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    // python3.11, perl5.36.0, lua5.4, ruby3.1, php8.2: the version is no part of the name.
+    while (!name.empty() && ((name.back() >= '0' && name.back() <= '9') || name.back() == '.' ||
+                             name.back() == '-')) {
+        name.remove_suffix(1);
+    }
+    if (name.empty() || name.size() > 8) {
+        return false;
+    }
+    std::string lowered(name);
+    std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; });
+    return std::find(interpreters.begin(), interpreters.end(), lowered) != interpreters.end();
+}
+
+bool BlockedApplication::isBlockableAuxiliary(const CodeIdentity& identity) {
+    if (identity.teamIdentifier) {
+        return !isGenericInterpreter(identity.signingIdentifier);
+    }
+    return identity.signingIdentifier.starts_with('/') &&
+           !isInterpreterProgram(identity.signingIdentifier);
+}
+
 CodeIdentity BlockedApplication::primaryCodeIdentity() const {
     return CodeIdentity::make(signingIdentifier, teamIdentifier);
 }
@@ -61,7 +90,7 @@ std::vector<CodeIdentity> BlockedApplication::blockingCodeIdentities() const {
     std::vector<CodeIdentity> out{primaryCodeIdentity()};
     if (auxiliaryCodeIdentities) {
         for (const auto& identity : *auxiliaryCodeIdentities) {
-            if (identity.teamIdentifier && !isGenericInterpreter(identity.signingIdentifier)) {
+            if (isBlockableAuxiliary(identity)) {
                 out.push_back(identity);
             }
         }

@@ -40,7 +40,7 @@ struct BlockedApplication {
     std::vector<std::string> allSigningIdentifiers() const;
 
     // What the rule set blocks: the primary identity always (even without team), then every
-    // auxiliary identity that has a team and is not a generic interpreter. No de-duplication.
+    // auxiliary identity that isBlockableAuxiliary allows. No de-duplication.
     std::vector<CodeIdentity> blockingCodeIdentities() const;
 
     // A copy that has learnt the given identities: merged after the existing ones, without the
@@ -50,6 +50,15 @@ struct BlockedApplication {
     // Generic interpreters are shared by unrelated programs, so blocking them by identity would
     // block far more than the application.
     static bool isGenericInterpreter(std::string_view signingIdentifier);
+    // The same for a program named by its path ("/usr/bin/python3.11"): its file name without
+    // a version suffix names an interpreter or a shell.
+    static bool isInterpreterProgram(std::string_view path);
+
+    // Whether a helper's identity may be blocked on the application's behalf. A signed helper
+    // needs a team: without one its identifier is whatever an ad-hoc signer chose and may be
+    // shared by unrelated programs. An unsigned Linux program is named by its canonical path,
+    // which is that one file's alone, so it needs no team; interpreters never count.
+    static bool isBlockableAuxiliary(const CodeIdentity& identity);
 
     friend bool operator==(const BlockedApplication&, const BlockedApplication&) = default;
 };

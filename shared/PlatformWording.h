@@ -21,7 +21,7 @@ public:
         const char* text; // ASCII, so that Latin-1 and UTF-8 readers agree
     };
 
-    static constexpr std::array<Entry, 23> macOS{{
+    static constexpr std::array<Entry, 24> macOS{{
         {"activity.storedLocally", "Stored only on this Mac"},
         {"alert.installationRequired",
          "Move Zorvane to your Mac's Applications folder, quit this copy, and open it again from "
@@ -48,6 +48,7 @@ public:
         {"guide.welcome.message",
          "A simple, private way to stop selected apps from accessing the internet. Network "
          "decisions happen locally on your Mac."},
+        {"inspection.notAnApplication", "Drop an application with the .app extension."},
         {"installation.message",
          "macOS can only enable Zorvane's network extension when the app is in the Applications "
          "folder. Quit this copy, drag Zorvane from Downloads into Applications, then open it "
@@ -62,17 +63,17 @@ public:
         {"statusItem.hide", "Hide Menu Bar Icon"},
     }};
 
-    static constexpr std::array<Entry, 23> linuxDesktop{{
+    static constexpr std::array<Entry, 24> linuxDesktop{{
         {"activity.storedLocally", "Stored only on this computer"},
         {"alert.installationRequired",
          "Quit this copy of Zorvane and open Zorvane from its installed location before turning "
          "on protection."},
-        {"approval.message", "The network filter is waiting for you to approve it."},
+        {"approval.message", "An administrator needs to approve Zorvane's network filter."},
         {"approval.openSettings", "Open Autostart Folder"},
         {"approval.step1", "1. Open a terminal."},
-        {"approval.step2", "2. Run zorvane-system approve as the user who runs Zorvane."},
-        {"approval.step3", "3. The filter starts as soon as it is approved."},
-        {"approval.step4", "4. If protection does not turn on, return here and retry activation."},
+        {"approval.step2", "2. Run: zorvane-system approve"},
+        {"approval.step3", "3. Enter an administrator's password when asked."},
+        {"approval.step4", "4. Zorvane turns protection on as soon as the filter is approved."},
         {"dropZone.subtitle",
          "Drag an application from your file manager to block its new network connections."},
         {"filter.restartRequired", "Restart your computer to finish installing the filter."},
@@ -90,6 +91,8 @@ public:
         {"guide.welcome.message",
          "A simple, private way to stop selected apps from accessing the internet. Network "
          "decisions happen locally on this computer."},
+        {"inspection.notAnApplication",
+         "Drop an application's desktop entry (.desktop) or a program."},
         {"installation.message",
          "Zorvane can only turn on its network filter when it runs from its installed location. "
          "Quit this copy, then open Zorvane from where it is installed."},

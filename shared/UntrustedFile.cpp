@@ -28,7 +28,7 @@ UntrustedFile::UntrustedFile(int descriptor, std::uint64_t size)
     : descriptor_(descriptor), size_(size) {}
 
 UntrustedFile::UntrustedFile(UntrustedFile&& other) noexcept
-    : descriptor_(std::exchange(other.descriptor_, -1)), size_(other.size_) {}
+    : descriptor_(std::exchange(other.descriptor_, -1)), size_(other.size_), owner_(other.owner_) {}
 
 UntrustedFile& UntrustedFile::operator=(UntrustedFile&& other) noexcept {
     if (this != &other) {
@@ -37,6 +37,7 @@ UntrustedFile& UntrustedFile::operator=(UntrustedFile&& other) noexcept {
         }
         descriptor_ = std::exchange(other.descriptor_, -1);
         size_ = other.size_;
+        owner_ = other.owner_;
     }
     return *this;
 }
@@ -68,6 +69,7 @@ UntrustedFile::Opening UntrustedFile::open(const std::filesystem::path& path,
         return {std::nullopt, Error::notRegularFile};
     }
     file.size_ = static_cast<std::uint64_t>(status.st_size);
+    file.owner_ = static_cast<std::uint32_t>(status.st_uid);
     if (file.size_ > maxBytes) {
         return {std::nullopt, Error::tooLarge};
     }

@@ -45,6 +45,8 @@ public:
 
     // The size the file had when it was opened.
     std::uint64_t size() const { return size_; }
+    // The user that owned the file when it was opened: who may have written it.
+    std::uint32_t owner() const { return owner_; }
 
     // Reads up to out.size() bytes at offset, fewer at the end of the file. Empty on an I/O
     // error.
@@ -57,6 +59,7 @@ private:
 
     int descriptor_ = -1;
     std::uint64_t size_ = 0;
+    std::uint32_t owner_ = 0;
 };
 
 struct UntrustedFile::Opening {

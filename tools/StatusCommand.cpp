@@ -14,6 +14,7 @@
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <unistd.h>
 
 namespace zorvane {
 namespace {
@@ -55,7 +56,21 @@ void printReports(const std::filesystem::path& directory, std::FILE* out) {
                  report.value("failedActivitySends", 0LL));
 }
 
+// On an installed system the host's files are root's: a person cannot tell whether it runs,
+// and saying "not running" would be wrong.
+bool hiddenFromThisUser(const std::filesystem::path& directory) {
+    const auto lock = directory / SystemDirectory::hostLockName;
+    std::error_code error;
+    return SystemDirectory::belongsToAnotherUser(directory) &&
+           std::filesystem::exists(lock, error) && ::access(lock.c_str(), R_OK) != 0;
+}
+
 void printHost(const std::filesystem::path& directory, std::FILE* out) {
+    if (hiddenFromThisUser(directory)) {
+        std::fprintf(out, "Filter host: the system's service; only an administrator sees whether "
+                          "it runs and what it counted (sudo zorvane-system status)\n");
+        return;
+    }
     const bool locked = FileLock::isHeld(directory / SystemDirectory::hostLockName);
     // An inbound flow is never examined, so asking about one changes nothing in the filter.
     const auto answer =
@@ -80,6 +95,9 @@ void printHost(const std::filesystem::path& directory, std::FILE* out) {
 // Whether the running host decides the machine's real connections, with what it counted (the
 // host rewrites the file every few seconds and removes it when it stops).
 void printEnforcement(const std::filesystem::path& directory, std::FILE* out) {
+    if (hiddenFromThisUser(directory)) {
+        return;
+    }
     if (FileLock::isHeld(directory / SystemDirectory::hostLockName)) {
         std::ifstream file(directory / NetfilterFlowSource::statusFileName);
         const auto counts = nlohmann::json::parse(file, nullptr, false);

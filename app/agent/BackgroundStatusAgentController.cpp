@@ -92,6 +92,12 @@ std::unique_ptr<BackgroundStatusAgentController> BackgroundStatusAgentController
 // MARK: start
 
 void BackgroundStatusAgentController::start() {
+    // The desktop hands a notification's actions and the user's response only to the process
+    // that posted it, and the agent posts the update notification: it offers the download and
+    // opens it itself.
+    if (dependencies_.updateNotifications) {
+        dependencies_.updateNotifications->configure();
+    }
     snapshot_ = makeSnapshot();
     refreshFilterStatus();
     updateStatusItemPresence();
@@ -139,6 +145,9 @@ BackgroundStatusAgentController::Snapshot BackgroundStatusAgentController::makeS
     snapshot.applications = Shared::withoutTheProgramItself(
         Shared::storedApplications(preferences).value_or(std::vector<BlockedApplication>{}),
         ownIdentifier_);
+    // Before the grants are checked against what runs: a listed Linux program runs only as
+    // far as the workspace knows it is listed.
+    dependencies_.workspace->setListedApplications(snapshot.applications);
 
     const auto decoded =
         Shared::storedGrants(preferences).value_or(std::vector<TemporaryAccessGrant>{});
@@ -194,6 +203,7 @@ void BackgroundStatusAgentController::pushRules(const std::vector<BlockedApplica
 void BackgroundStatusAgentController::applyRules(std::vector<BlockedApplication> applications,
                                                  std::vector<TemporaryAccessGrant> grants) {
     snapshot_.applications = std::move(applications);
+    dependencies_.workspace->setListedApplications(snapshot_.applications);
     snapshot_.grants = std::move(grants);
     pushRules(snapshot_.applications, snapshot_.grants);
 }

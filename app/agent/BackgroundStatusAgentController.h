@@ -89,7 +89,8 @@ public:
     static std::unique_ptr<BackgroundStatusAgentController> makeStandard();
 
     // Reads the state, shows the status item when it is wanted, starts watching the window
-    // process and the filter, starts the timers and runs maintenance once, right after.
+    // process and the filter, starts the timers and runs maintenance once, right after. From
+    // then on it answers the user's responses to its update notification.
     void start();
 
     // The application was opened again while this process runs (the reopen event): opens the

@@ -4,10 +4,13 @@
 
 #include <QAction>
 #include <QCursor>
+#include <QEvent>
 #include <QImage>
 #include <QMenu>
+#include <QPainter>
 #include <QPixmap>
 #include <QSystemTrayIcon>
+#include <algorithm>
 
 namespace zorvane {
 namespace {
@@ -31,6 +34,9 @@ TrayStatusItem::TrayStatusItem(QObject* parent)
     : QObject(parent), menu_(std::make_unique<QMenu>()),
       tray_(std::make_unique<QSystemTrayIcon>()) {
     tray_->setIcon(iconForSymbol("shield.fill"));
+    if (QCoreApplication* application = QCoreApplication::instance()) {
+        application->installEventFilter(this);
+    }
     tray_->setContextMenu(menu_.get());
     connect(menu_.get(), &QMenu::aboutToShow, this, &TrayStatusItem::menuAboutToShow);
     // Trays where a plain click does not open the context menu get it opened here, as the
@@ -58,6 +64,14 @@ void TrayStatusItem::hide() {
 
 bool TrayStatusItem::isVisible() const {
     return tray_->isVisible();
+}
+
+bool TrayStatusItem::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == QCoreApplication::instance() &&
+        event->type() == QEvent::ApplicationPaletteChange) {
+        tray_->setIcon(iconForSymbol(symbolName_.empty() ? "shield.fill" : symbolName_));
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void TrayStatusItem::setSymbol(const std::string& symbolName) {
@@ -137,14 +151,29 @@ void TrayStatusItem::fill(QMenu& menu, const StatusMenuModel& items) {
     }
 }
 
-QIcon TrayStatusItem::iconForSymbol(const std::string& symbolName) {
-    QIcon icon;
-    // Drawn in one colour, like a template image: the tray tints it or shows it as it is.
+QIcon TrayStatusItem::iconForSymbol(const std::string& symbolName, const QPalette& palette) {
     const QString name = QString::fromStdString(symbolName);
+    const QColor ink = palette.color(QPalette::Active, QPalette::WindowText);
+    const QColor ring = palette.color(QPalette::Active, QPalette::Window);
+    QIcon icon;
     for (int size : {16, 22, 32, 64}) {
-        icon.addPixmap(QPixmap::fromImage(SymbolTable::image(name, size, Qt::black)));
+        const int width = std::max(1, size / 16);
+        const QImage glyph = SymbolTable::image(name, size - 2 * width, ink);
+        const QImage outline = SymbolTable::image(name, size - 2 * width, ring);
+        QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        for (int dx = -width; dx <= width; ++dx) {
+            for (int dy = -width; dy <= width; ++dy) {
+                if (dx != 0 || dy != 0) {
+                    painter.drawImage(width + dx, width + dy, outline);
+                }
+            }
+        }
+        painter.drawImage(width, width, glyph);
+        painter.end();
+        icon.addPixmap(QPixmap::fromImage(image));
     }
-    icon.setIsMask(true);
     return icon;
 }
 

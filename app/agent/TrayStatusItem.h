@@ -8,7 +8,9 @@
 
 #include "app/agent/StatusItem.h"
 
+#include <QGuiApplication>
 #include <QIcon>
+#include <QPalette>
 #include <QPointer>
 #include <memory>
 
@@ -43,8 +45,15 @@ public:
     QMenu* menu() const { return menu_.get(); }
     QSystemTrayIcon* trayIcon() const { return tray_.get(); }
 
-    // A drawn icon for a symbol name; symbols it does not know get a plain shield.
-    static QIcon iconForSymbol(const std::string& symbolName);
+    // A drawn icon for a symbol name in the palette's text colour, ringed by its window colour:
+    // trays do not tint their icons, and the panel behind them may be light or dark whatever
+    // the palette says, so the ring keeps the symbol's shape visible on either.
+    static QIcon iconForSymbol(const std::string& symbolName,
+                               const QPalette& palette = QGuiApplication::palette());
+
+protected:
+    // Draws the symbol anew when the desktop's palette changes (light to dark and back).
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void fill(QMenu& menu, const StatusMenuModel& items);

@@ -29,6 +29,7 @@ ZorvaneApplicationDelegate::ZorvaneApplicationDelegate(Options options, QObject*
 ZorvaneApplicationDelegate::~ZorvaneApplicationDelegate() = default;
 
 void ZorvaneApplicationDelegate::applicationDidFinishLaunching() {
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     QPointer<ZorvaneApplicationDelegate> self(this);
     openWindowObserver_ = std::make_unique<DarwinStateObserver>(
         *options_.notifications, StateNotificationNames::openMainWindow, [self] {

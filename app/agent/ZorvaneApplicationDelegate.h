@@ -35,13 +35,15 @@ public:
     ~ZorvaneApplicationDelegate() override;
 
     // Starts observing open-window requests and brings the main window forward after the
-    // show delay.
+    // show delay. From then on closing the last window only hides it: the process keeps
+    // receiving the filter's reports until the user quits it, and the window can be brought
+    // back.
     void applicationDidFinishLaunching();
     // Stops observing; also runs when the application is about to quit.
     void applicationWillTerminate();
-    // The platform asks what to do when the running application is opened again. On Linux a
-    // second start is a second process, so nothing calls this; the running process is reached
-    // through the open-window request instead. False: the delegate handled it.
+    // The running application is opened again: on Linux the desktop activates it over the
+    // session bus (a second start is a second process, which reaches this one through the
+    // open-window request instead). False: the delegate handled it.
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
     void handleOpenMainWindowRequest();
 

@@ -2,15 +2,20 @@
 // makes it the background status agent; without it, it is the windowed application.
 #include "app/agent/ApplicationLog.h"
 #include "app/agent/BackgroundStatusAgentController.h"
+#include "app/agent/StateChange.h"
 #include "app/agent/TerminationSignals.h"
 #include "app/agent/WindowSnapshot.h"
 #include "app/agent/ZorvaneApplicationDelegate.h"
 #include "app/store/AppBlockStore.h"
 #include "app/update/UpdateController.h"
 #include "platform/linux/DBusStateNotifications.h"
+#include "platform/linux/DesktopApplicationActivation.h"
+#include "platform/linux/InstanceLock.h"
 #include "zorvane/BuildInfo.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QPointer>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
@@ -55,12 +60,35 @@ int visibleWindowCount() {
     return count;
 }
 
+// Whoever holds the lock is the one process of its mode; without a home directory for it, no
+// one is stopped.
+InstanceLock claimInstance(const std::optional<std::filesystem::path>& lockFile) {
+    return lockFile ? InstanceLock::claim(*lockFile) : InstanceLock::unclaimed();
+}
+
+// One round trip to the bus daemon: the signal sent before it has left this process when it
+// returns, so that exiting right after loses nothing.
+void settleWithBus() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected() && bus.interface()) {
+        bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.DBus"));
+    }
+}
+
 int runAgent(int& argc, char** argv) {
     QApplication application(argc, argv);
     describeApplication();
+    // Before the lock names this process: whoever reads it there may ask it to end.
+    TerminationSignals quitOnSignal;
+    // One status item per user: a second agent (the login's next to the one registration
+    // started) leaves the running one alone.
+    const auto claim = claimInstance(InstanceLock::statusAgentFile());
+    if (claim.isHeldElsewhere()) {
+        qCInfo(applicationLog) << "A status agent runs already; this one ends";
+        return 0;
+    }
     // An accessory: no window, and so no taskbar entry. Closing a menu must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
-    TerminationSignals quitOnSignal;
 
     const auto controller = BackgroundStatusAgentController::makeStandard();
     controller->start();
@@ -95,6 +123,20 @@ int runWindows(int& argc, char** argv) {
     QApplication application(argc, argv);
     describeApplication();
     TerminationSignals quitOnSignal;
+
+    // One window process per user: a second one could not have the stored port, would take
+    // another and save it, and the filter's reports would go to whichever started last. The
+    // running one is asked to show its main window instead. A request that reaches it before
+    // it observes them is lost, but then it is starting and shows its window anyway.
+    const auto claim = claimInstance(InstanceLock::windowProcessFile());
+    if (claim.isHeldElsewhere()) {
+        DBusStateNotifications notifications;
+        StateChange::requestOpenMainWindow(notifications);
+        settleWithBus();
+        qCInfo(applicationLog) << "Zorvane runs already; asked it to show its main window";
+        return 0;
+    }
+
     // Basic and Fusion draw every control also without a GPU (offscreen, remote sessions).
     if (qEnvironmentVariableIsEmpty("QT_QUICK_CONTROLS_STYLE")) {
         QQuickStyle::setStyle(QStringLiteral("Fusion"));
@@ -121,6 +163,12 @@ int runWindows(int& argc, char** argv) {
         std::make_shared<DBusStateNotifications>(),
         [&engine, scenes] { return buildMainWindow(engine, scenes); },
     });
+    // The desktop activating the running application is what reopening it is elsewhere.
+    DesktopApplicationActivation activation(
+        QString::fromLatin1(build_info::bundleIdentifier), [&delegate] {
+            qCInfo(applicationLog) << "Activated by the desktop";
+            delegate.applicationShouldHandleReopen(false);
+        });
     qCInfo(applicationLog) << "Running with windows";
     delegate.applicationDidFinishLaunching();
     return QApplication::exec();

@@ -141,7 +141,10 @@ ActivityQueries::networkComponents(const BlockedApplication& application) const 
             row.executablePath = application.path;
             row.kind = ApplicationNetworkComponent::Kind::main;
         } else {
-            row.name = identity.signingIdentifier;
+            // A Linux program is named by its path; its file name is what a person knows it by.
+            row.name = identity.signingIdentifier.starts_with('/')
+                           ? BundlePath::lastComponent(identity.signingIdentifier)
+                           : identity.signingIdentifier;
             row.kind = ApplicationNetworkComponent::Kind::bundled;
         }
         row.signingIdentifier = identity.signingIdentifier;

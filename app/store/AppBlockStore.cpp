@@ -5,6 +5,7 @@
 #include "app/agent/StateChange.h"
 #include "app/agent/StateNotificationNames.h"
 #include "app/store/ApplicationIconRenderer.h"
+#include "app/store/DesktopEnvironment.h"
 #include "app/store/HelperLearning.h"
 #include "app/store/LocalFilterEventReceiver.h"
 #include "app/store/RuleSet.h"
@@ -364,6 +365,9 @@ void AppBlockStore::finishLoad(Decoded decoded) {
             kept.push_back(application);
         }
     }
+    // Before the grants are checked against what runs: a listed Linux program runs only as
+    // far as the workspace knows it is listed.
+    dependencies_.workspace->setListedApplications(kept);
     auto grants = TemporaryAccess::restoring(decoded.grants, now(),
                                              dependencies_.workspace->runningBundleIdentifiers());
     // What could not be read is written out as soon as its copy exists (saving waits for that),
@@ -576,6 +580,22 @@ FilterRules AppBlockStore::ruleSet() const {
 }
 
 // MARK: adding and removing
+
+QList<QUrl> AppBlockStore::applicationFolders() {
+    QList<QUrl> folders;
+    for (const auto& directory : DesktopEnvironment::current().applicationDirectories()) {
+        std::error_code error;
+        if (std::filesystem::is_directory(directory, error)) {
+            folders.push_back(QUrl::fromLocalFile(QString::fromStdString(directory.string())));
+        }
+    }
+    return folders;
+}
+
+QStringList AppBlockStore::applicationNameFilters() {
+    // Programs have no extension of their own, so they are found under "All files".
+    return {QStringLiteral("Applications (*.desktop *.app)"), QStringLiteral("All files (*)")};
+}
 
 void AppBlockStore::addApplication(const QUrl& fileUrl) {
     // The path's bytes as the address carries them: toLocalFile() would make text of them, and
@@ -1051,6 +1071,7 @@ void AppBlockStore::setApplications(std::vector<BlockedApplication> applications
         return;
     }
     applications_ = std::move(applications);
+    dependencies_.workspace->setListedApplications(applications_);
     emit applicationsChanged();
 }
 

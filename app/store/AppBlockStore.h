@@ -26,6 +26,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <QUrl>
 #include <QVariantList>
@@ -74,6 +75,9 @@ class AppBlockStore : public QObject {
     Q_PROPERTY(bool hasLoadedApplications READ hasLoadedApplications NOTIFY loaded)
     // Null when the store was built without one.
     Q_PROPERTY(zorvane::UpdateController* updateController READ updateController CONSTANT)
+    // Where the file dialog for choosing an application opens and what it lists.
+    Q_PROPERTY(QList<QUrl> applicationFolders READ applicationFolders CONSTANT)
+    Q_PROPERTY(QStringList applicationNameFilters READ applicationNameFilters CONSTANT)
     Q_MOC_INCLUDE("app/update/UpdateController.h")
 
 public:
@@ -182,6 +186,11 @@ public:
 
     // The four values for the filter, derived from the current state.
     FilterRules ruleSet() const;
+
+    // The desktop's applications folders that exist, the person's own first, as file
+    // addresses; desktop entries are chosen there, programs anywhere.
+    static QList<QUrl> applicationFolders();
+    static QStringList applicationNameFilters();
 
     // MARK: operations
     void addApplication(const std::filesystem::path& bundle);

@@ -72,8 +72,16 @@ QImage largestReadableImage(const QByteArray& bytes) {
 
 } // namespace
 
-std::optional<std::vector<std::uint8_t>> ApplicationIconRenderer::render(const fs::path& bundle) {
-    const auto bytes = iconBytes(bundle);
+std::optional<std::vector<std::uint8_t>>
+ApplicationIconRenderer::render(const fs::path& bundleOrImage) {
+    std::optional<QByteArray> bytes;
+    std::error_code error;
+    if (fs::is_directory(bundleOrImage, error)) {
+        bytes = iconBytes(bundleOrImage);
+    } else if (auto contents = UntrustedFile::read(bundleOrImage, maximumIconFileSize);
+               contents.bytes) {
+        bytes = QByteArray(contents.bytes->data(), static_cast<qsizetype>(contents.bytes->size()));
+    }
     if (!bytes) {
         return std::nullopt;
     }

@@ -1,5 +1,6 @@
 #include "app/store/ApplicationInspector.h"
 
+#include "app/store/LinuxApplicationInspector.h"
 #include "app/store/StoreLog.h"
 #include "codesign/BundleReader.h"
 #include "codesign/MachOSignatureReader.h"
@@ -80,14 +81,17 @@ const std::string* stringValue(const PlistDictionary& dictionary, const std::str
 
 } // namespace
 
-ApplicationInspector::ApplicationInspector(IconRenderer iconRenderer)
-    : iconRenderer_(std::move(iconRenderer)) {}
+ApplicationInspector::ApplicationInspector(IconRenderer iconRenderer,
+                                           std::optional<DesktopEnvironment> environment)
+    : iconRenderer_(std::move(iconRenderer)), environment_(std::move(environment)) {}
 
 ApplicationInspector::Result ApplicationInspector::inspect(const fs::path& bundleArgument,
                                                            const Uuid& id) const {
     const fs::path bundle = urlPath(bundleArgument);
     if (lowercased(pathExtension(bundle)) != "app") {
-        return ApplicationInspectionError::notAnApplication;
+        const LinuxApplicationInspector desktop(
+            environment_ ? *environment_ : DesktopEnvironment::current(), iconRenderer_);
+        return desktop.inspect(bundle, id);
     }
     std::error_code error;
     if (!fs::is_directory(bundle, error)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/store/ApplicationInspectionError.h"
+#include "app/store/DesktopEnvironment.h"
 #include "shared/BlockedApplication.h"
 #include "shared/CodeIdentity.h"
 #include "shared/Uuid.h"
@@ -16,8 +17,9 @@
 namespace zorvane {
 
 // Turns an application bundle into a block-list entry: its identifier and name, the code
-// identity of the bundle and of the helpers it carries, and a small icon. A pure, blocking
-// function of the file system; callers run it off the main thread.
+// identity of the bundle and of the helpers it carries, and a small icon. Anything else that
+// is dropped or chosen (a desktop entry, a program) goes to LinuxApplicationInspector. A pure,
+// blocking function of the file system; callers run it off the main thread.
 class ApplicationInspector {
 public:
     static constexpr std::int64_t currentInspectionVersion = 5;
@@ -42,9 +44,11 @@ public:
     using Result = std::variant<BlockedApplication, ApplicationInspectionError>;
 
     // The icon renderer is injected so that this stays free of the image toolkit; without one
-    // the entry has no icon.
+    // the entry has no icon. It is given a bundle directory or an image file. Desktop entries
+    // are read in the given environment, or in the session's when there is none.
     ApplicationInspector() = default;
-    explicit ApplicationInspector(IconRenderer iconRenderer);
+    explicit ApplicationInspector(IconRenderer iconRenderer,
+                                  std::optional<DesktopEnvironment> environment = std::nullopt);
 
     Result inspect(const std::filesystem::path& bundle, const Uuid& id) const;
 
@@ -59,6 +63,7 @@ public:
 
 private:
     IconRenderer iconRenderer_;
+    std::optional<DesktopEnvironment> environment_;
 };
 
 } // namespace zorvane

@@ -26,10 +26,10 @@ HelperLearning::learn(const std::vector<BlockedApplication>& applications,
             const auto& identity = record.identity;
             const bool fits =
                 identity.signingIdentifier.size() <= ApplicationInspector::maximumIdentifierSize &&
-                identity.teamIdentifier &&
-                identity.teamIdentifier->size() <= ApplicationInspector::maximumIdentifierSize;
+                (!identity.teamIdentifier ||
+                 identity.teamIdentifier->size() <= ApplicationInspector::maximumIdentifierSize);
             if (matcher.matches(record) && fits &&
-                !BlockedApplication::isGenericInterpreter(identity.signingIdentifier)) {
+                BlockedApplication::isBlockableAuxiliary(identity)) {
                 helpers.push_back(record.identity);
             }
         }

@@ -43,6 +43,7 @@ Banner {
             ColumnLayout {
                 spacing: 5
                 Repeater {
+                    objectName: "approvalSteps"
                     model: [
                         Texts.text("approval.step1"),
                         Texts.text("approval.step2"),

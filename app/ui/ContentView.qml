@@ -65,6 +65,14 @@ Rectangle {
 
     onShowingOnboardingChanged: showingOnboarding ? onboardingSheet.open() : onboardingSheet.close()
 
+    // Closing the window only hides it; shown again, it offers the unfinished guide again, as a
+    // new window would.
+    readonly property bool isWindowShown: Window.window !== null && Window.window.visible
+    onIsWindowShownChanged: {
+        if (isWindowShown && !viewSupport.hasCompletedOnboarding)
+            showingOnboarding = true
+    }
+
     // MARK: rows of the main list
 
     Component {

@@ -1,11 +1,12 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import Qt.labs.platform as Platform
 import Zorvane.Ui
 
-// The target onto which the user drops an application bundle from the file manager. Adding an
-// application happens only here: there is no file chooser. The zone hands the first dropped
-// file to the store and shows the store's progress; whether the file is an application is the
-// inspection's call, which reports through the store's alert.
+// The target onto which the user drops an application from the file manager, or chooses one
+// with the file dialog that opens on the desktop's applications folders. The zone hands the
+// first dropped or chosen file to the store and shows the store's progress; whether the file is
+// an application is the inspection's call, which reports through the store's alert.
 Item {
     id: root
 
@@ -44,6 +45,19 @@ Item {
         function onIsAddingApplicationChanged() {
             if (root.store.isAddingApplication)
                 root.store.isDropTargeted = false
+        }
+    }
+
+    Platform.FileDialog {
+        id: chooser
+        objectName: "applicationChooser"
+        title: "Choose an App"
+        folder: root.store && root.store.applicationFolders.length > 0
+            ? root.store.applicationFolders[0] : ""
+        nameFilters: root.store ? root.store.applicationNameFilters : []
+        onAccepted: {
+            if (root.store && !root.store.isAddingApplication)
+                root.store.addApplication(file)
         }
     }
 
@@ -175,6 +189,14 @@ Item {
                     color: root.isTargeted ? Qt.rgba(1, 1, 1, 0.85) : Theme.secondary
                     wrapMode: Text.WordWrap
                 }
+            }
+
+            PushButton {
+                objectName: "chooseApplicationButton"
+                anchors.horizontalCenter: parent.horizontalCenter
+                visible: !root.isAdding
+                text: "Choose an App…"
+                onClicked: chooser.open()
             }
         }
     }

@@ -213,6 +213,7 @@ int run(const Options& options) {
         std::fprintf(stderr, "zorvane-load-run: the filter never dropped a listed flow\n%s",
                      application.standardError().c_str());
         sandbox.stopFilter();
+        sandbox.stopStatusAgent();
         return 1;
     }
 
@@ -222,6 +223,7 @@ int run(const Options& options) {
         if (!result->problem.empty()) {
             std::fprintf(stderr, "zorvane-load-run: %s\n", result->problem.c_str());
             sandbox.stopFilter();
+            sandbox.stopStatusAgent();
             return 1;
         }
     }
@@ -240,6 +242,8 @@ int run(const Options& options) {
     application.signal(SIGTERM);
     const auto applicationStatus = application.waitForExit(30s);
     const bool filterStopped = sandbox.stopFilter();
+    // The application registered its status agent, which started and outlives it.
+    sandbox.stopStatusAgent();
     const auto envelopes = countEnvelopes(application.standardError());
 
     const double flowsPerSecond = static_cast<double>(options.flows) / loaded.elapsed.count();

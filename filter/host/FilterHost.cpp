@@ -116,7 +116,10 @@ int FilterHost::run() {
         // Decisions are safe on any thread; the source's own threads make them, so a real
         // flow never waits for the socket's thread or the decision pool.
         flowSource = dependencies_.makeFlowSource(
-            [&supervisor](const FilterFlow& flow) { return supervisor.decide(flow); });
+            [&supervisor](const FilterFlow& flow) { return supervisor.decide(flow); },
+            [&supervisor](const std::vector<std::uint8_t>& auditToken) {
+                supervisor.forgetProcess(auditToken);
+            });
         if (auto error = flowSource->start()) {
             std::fprintf(stderr, "ZorvaneFilter: real enforcement cannot start: %s\n",
                          error->c_str());

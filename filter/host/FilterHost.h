@@ -37,7 +37,9 @@ public:
         std::size_t decisionThreads = 4;
         FlowSocketServer::Options socketOptions;
         // Real flows next to filter.sock (netfilter on Linux); absent: only filter.sock.
-        std::function<std::unique_ptr<HostFlowSource>(HostFlowSource::Decide)> makeFlowSource;
+        std::function<std::unique_ptr<HostFlowSource>(HostFlowSource::Decide,
+                                                      HostFlowSource::ForgetProcess)>
+            makeFlowSource;
     };
 
     explicit FilterHost(Dependencies dependencies);

@@ -30,6 +30,13 @@ std::optional<std::string> HostDirectory::makePrivate(const std::filesystem::pat
                   std::to_string(status.st_uid) + ", not to this user (" +
                   std::to_string(::geteuid()) +
                   "); refusing to keep the filter's socket and configuration there";
+    } else if (SystemDirectory::configurationDirectory(directory) != directory) {
+        // An approved user's directory inside: that user must reach it, and read the state the
+        // host publishes next to it, but write nothing else here.
+        if ((status.st_mode & 022) != 0 && ::fchmod(descriptor, status.st_mode & 0755) != 0) {
+            problem = "cannot keep others from writing to the system directory " +
+                      directory.string() + ": " + std::strerror(errno);
+        }
     } else if ((status.st_mode & 07777) != 0700 && ::fchmod(descriptor, 0700) != 0) {
         problem = "cannot make the system directory " + directory.string() +
                   " private (mode 0700): " + std::strerror(errno);

@@ -11,8 +11,10 @@ namespace zorvane {
 // the host made it or found it.
 class HostDirectory {
 public:
-    // Creates the directory when missing and makes its mode 0700. Refuses (with the reason) a
-    // directory that belongs to another user, or a path that is not a directory.
+    // Creates the directory when missing and makes its mode 0700; one that holds an approved
+    // user's directory (an installed system's) keeps others' read and search, never their
+    // write. Refuses (with the reason) a directory that belongs to another user, or a path that
+    // is not a directory.
     static std::optional<std::string> makePrivate(const std::filesystem::path& directory);
 };
 

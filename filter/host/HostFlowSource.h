@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace zorvane {
 
@@ -14,6 +15,9 @@ class HostFlowSource {
 public:
     // Called from the source's own threads; safe to call concurrently.
     using Decide = std::function<FilterVerdict(const FilterFlow&)>;
+    // Tells the provider that a token the source handed out no longer names the program it did
+    // (the process ended or ran another one); from the source's threads too.
+    using ForgetProcess = std::function<void(const std::vector<std::uint8_t>& auditToken)>;
 
     virtual ~HostFlowSource() = default;
     // On failure, a text for the log; nothing is left installed then.

@@ -23,6 +23,9 @@ public:
     FilterVerdict handleNewFlow(const FilterFlow& flow) override {
         return provider_.handleNewFlow(flow);
     }
+    void forgetProcess(const std::vector<std::uint8_t>& auditToken) override {
+        provider_.forgetProcess(auditToken);
+    }
     std::optional<FilterActivityRecorder::Backlog> activityBacklog() const override {
         return provider_.activityBacklog();
     }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace zorvane {
 
@@ -20,6 +21,8 @@ public:
     virtual void startFilter(std::function<void(std::optional<std::string> error)> completion) = 0;
     virtual void stopFilter(std::function<void()> completion) = 0;
     virtual FilterVerdict handleNewFlow(const FilterFlow& flow) = 0;
+    // A real process behind this token ended or runs another program now.
+    virtual void forgetProcess(const std::vector<std::uint8_t>& /*auditToken*/) {}
     // What waits to be reported to the application; empty when the provider cannot say.
     virtual std::optional<FilterActivityRecorder::Backlog> activityBacklog() const {
         return std::nullopt;

@@ -29,6 +29,10 @@ public:
     // supervisor and decides concurrently while its dictionary is replaced, so a decision in
     // flight during a change simply finishes with the rules it started with.
     FilterVerdict decide(const FilterFlow& flow);
+    // Safe on any thread, like decide(): what the provider resolved for the token is stale.
+    void forgetProcess(const std::vector<std::uint8_t>& auditToken) {
+        provider_->forgetProcess(auditToken);
+    }
 
     // Stops the provider if it runs (its stop flush included) and then calls done; later
     // configurations no longer start it.

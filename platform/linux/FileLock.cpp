@@ -35,6 +35,25 @@ bool FileLock::isHeld(const std::filesystem::path& path) {
     return held;
 }
 
+bool FileLock::replaceContents(std::string_view text) {
+    if (descriptor_ < 0 || ::ftruncate(descriptor_, 0) != 0) {
+        return false;
+    }
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t result = ::pwrite(descriptor_, text.data() + written, text.size() - written,
+                                        static_cast<off_t>(written));
+        if (result < 0 && errno == EINTR) {
+            continue;
+        }
+        if (result <= 0) {
+            return false;
+        }
+        written += static_cast<std::size_t>(result);
+    }
+    return true;
+}
+
 FileLock::FileLock(FileLock&& other) noexcept : descriptor_(std::exchange(other.descriptor_, -1)) {}
 
 FileLock& FileLock::operator=(FileLock&& other) noexcept {

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string_view>
 
 namespace zorvane {
 
@@ -18,6 +19,10 @@ public:
 
     // Whether some open file holds the lock right now. Never creates the file.
     static bool isHeld(const std::filesystem::path& path);
+
+    // Replaces what the lock file holds, so that others can read who holds the lock. False
+    // when it could not be written completely.
+    bool replaceContents(std::string_view text);
 
     FileLock(FileLock&& other) noexcept;
     FileLock& operator=(FileLock&& other) noexcept;

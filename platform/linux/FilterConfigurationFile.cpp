@@ -56,7 +56,8 @@ FilterConfigurationFile::FilterConfigurationFile(std::filesystem::path path)
 
 FilterConfigurationFile
 FilterConfigurationFile::inDirectory(const std::filesystem::path& systemDirectory) {
-    return FilterConfigurationFile(systemDirectory / SystemDirectory::configurationFileName);
+    return FilterConfigurationFile(SystemDirectory::configurationDirectory(systemDirectory) /
+                                   SystemDirectory::configurationFileName);
 }
 
 std::filesystem::path FilterConfigurationFile::lockPath() const {

@@ -41,7 +41,7 @@ public:
 
     explicit FilterConfigurationFile(std::filesystem::path path);
 
-    // The file in the given system directory.
+    // The file of the given system directory (in its approved user's directory, when it has one).
     static FilterConfigurationFile inDirectory(const std::filesystem::path& systemDirectory);
 
     const std::filesystem::path& path() const { return path_; }

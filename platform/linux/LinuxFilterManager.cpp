@@ -23,10 +23,7 @@ SystemError noSystemDirectory() {
 } // namespace
 
 LinuxFilterManager::LinuxFilterManager(std::optional<std::filesystem::path> systemDirectory)
-    : worker_(std::make_unique<QThreadPool>()) {
-    if (systemDirectory) {
-        file_ = FilterConfigurationFile::inDirectory(*systemDirectory);
-    }
+    : systemDirectory_(std::move(systemDirectory)), worker_(std::make_unique<QThreadPool>()) {
     // One thread keeps the operations in the order they were asked for.
     worker_->setMaxThreadCount(1);
 }
@@ -49,17 +46,25 @@ void LinuxFilterManager::save(FilterConfiguration configuration,
                     completion = std::move(completion)] { completion(saveNow(configuration)); });
 }
 
+std::optional<FilterConfigurationFile> LinuxFilterManager::file() const {
+    if (!systemDirectory_) {
+        return std::nullopt;
+    }
+    return FilterConfigurationFile::inDirectory(*systemDirectory_);
+}
+
 FilterManager::LoadResult LinuxFilterManager::loadNow() const {
-    if (!file_) {
+    const auto file = this->file();
+    if (!file) {
         return {std::nullopt, noSystemDirectory()};
     }
-    const auto& path = file_->path();
+    const auto& path = file->path();
     std::error_code error;
     const auto status = std::filesystem::status(path, error);
     if (status.type() == std::filesystem::file_type::not_found) {
         return {};
     }
-    if (auto configuration = file_->read()) {
+    if (auto configuration = file->read()) {
         return {std::move(configuration), std::nullopt};
     }
     // Gone between the two looks: a remover won the race, and nothing is stored.
@@ -79,10 +84,18 @@ FilterManager::LoadResult LinuxFilterManager::loadNow() const {
 
 std::optional<SystemError>
 LinuxFilterManager::saveNow(const FilterConfiguration& configuration) const {
-    if (!file_) {
+    const auto file = this->file();
+    if (!file) {
         return noSystemDirectory();
     }
-    if (const auto error = file_->write(configuration)) {
+    if (const auto error = file->write(configuration)) {
+        if (SystemDirectory::belongsToAnotherUser(*systemDirectory_)) {
+            // An installed system where no administrator has approved this user yet: what
+            // macOS reports while the user has not allowed the filter.
+            return filterError(SystemError::filterConfigurationPermissionDenied,
+                               "Permission denied: an administrator has not approved Zorvane's "
+                               "filter for this user yet (zorvane-system approve).");
+        }
         return filterError(SystemError::filterConfigurationInternalError,
                            std::string("The filter configuration cannot be saved: ") +
                                FilterConfigurationFile::describe(*error) + ".");

@@ -37,7 +37,11 @@ public:
     std::optional<SystemError> saveNow(const FilterConfiguration& configuration) const;
 
 private:
-    std::optional<FilterConfigurationFile> file_;
+    // Found at each use: an administrator's approval moves the file into the approved user's
+    // directory while the application runs.
+    std::optional<FilterConfigurationFile> file() const;
+
+    std::optional<std::filesystem::path> systemDirectory_;
     std::unique_ptr<QThreadPool> worker_;
 };
 

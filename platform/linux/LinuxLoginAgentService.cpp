@@ -1,13 +1,21 @@
 #include "platform/linux/LinuxLoginAgentService.h"
 
 #include "platform/linux/AtomicFile.h"
+#include "platform/linux/FileLock.h"
+#include "platform/linux/InstanceLock.h"
 #include "platform/linux/XdgDirectories.h"
 #include "shared/PlistCodec.h"
 #include "shared/UntrustedFile.h"
 
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
 #include <sstream>
 #include <string_view>
+#include <sys/wait.h>
 #include <system_error>
+#include <thread>
+#include <unistd.h>
 
 namespace zorvane {
 namespace {
@@ -111,17 +119,100 @@ bool isHidden(const std::filesystem::path& entry) {
     return false;
 }
 
+std::filesystem::path resolved(const std::filesystem::path& path) {
+    std::error_code error;
+    auto canonical = std::filesystem::weakly_canonical(path, error);
+    return error ? path : canonical;
+}
+
+// The program at the path the running agent started from, and no newer file there since.
+bool isSameBuild(const InstanceLock::Holder& running, const std::filesystem::path& program) {
+    return resolved(running.executable) == resolved(program) &&
+           running.executableModified >= InstanceLock::modificationTime(resolved(program));
+}
+
+// Asks the agent to end, as a session ending would, and kills it when it has not let go of its
+// lock within the grace time. False when it still holds the lock.
+bool stopAgent(const InstanceLock::Holder& running, const std::filesystem::path& lockFile,
+               std::chrono::milliseconds grace) {
+    const auto released = [&](std::chrono::milliseconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (FileLock::isHeld(lockFile)) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    };
+    ::kill(running.processIdentifier, SIGTERM);
+    if (released(grace)) {
+        return true;
+    }
+    ::kill(running.processIdentifier, SIGKILL);
+    return released(std::chrono::milliseconds(1000));
+}
+
+// Runs the command in a session of its own, as the desktop runs an autostart entry: not this
+// process's child, so that it outlives it and is never left a zombie. Everything the child does
+// between fork and exec is async-signal-safe, as a process with threads requires.
+bool startDetached(const std::vector<std::string>& command) {
+    std::vector<char*> arguments;
+    for (const auto& argument : command) {
+        arguments.push_back(const_cast<char*>(argument.c_str()));
+    }
+    arguments.push_back(nullptr);
+    const pid_t child = ::fork();
+    if (child < 0) {
+        return false;
+    }
+    if (child == 0) {
+        ::setsid();
+        const pid_t agent = ::fork();
+        if (agent == 0) {
+            const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (input >= 0) {
+                ::dup2(input, STDIN_FILENO);
+            }
+            // Nothing of this process's may live on in the agent: a listening socket it
+            // inherited would keep the event channel's port taken after this process ended.
+            if (::close_range(3, ~0U, 0) != 0) {
+                for (int descriptor = 3; descriptor < 65536; ++descriptor) {
+                    ::close(descriptor);
+                }
+            }
+            sigset_t none;
+            sigemptyset(&none);
+            ::sigprocmask(SIG_SETMASK, &none, nullptr);
+            ::execv(arguments.front(), arguments.data());
+            ::_exit(127);
+        }
+        ::_exit(agent < 0 ? 1 : 0);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 } // namespace
 
-LinuxLoginAgentService::LinuxLoginAgentService(
-    std::filesystem::path bundle, std::string plistName,
-    std::optional<std::filesystem::path> autostartDirectory)
+LinuxLoginAgentService::LinuxLoginAgentService(std::filesystem::path bundle, std::string plistName)
+    : LinuxLoginAgentService(std::move(bundle), std::move(plistName), Options{}) {}
+
+LinuxLoginAgentService::LinuxLoginAgentService(std::filesystem::path bundle, std::string plistName,
+                                               Options options)
     : bundle_(std::move(bundle)), plistName_(std::move(plistName)),
-      autostartDirectory_(std::move(autostartDirectory)) {
+      autostartDirectory_(std::move(options.autostartDirectory)),
+      agentLockFile_(std::move(options.agentLockFile)), startsAgent_(options.startsAgent),
+      stopGrace_(options.stopGrace) {
     if (!autostartDirectory_) {
         if (auto config = XdgDirectories::configHome()) {
             autostartDirectory_ = *config / "autostart";
         }
+    }
+    if (!agentLockFile_) {
+        agentLockFile_ = InstanceLock::statusAgentFile();
     }
     std::error_code error;
     if (auto absolute = std::filesystem::absolute(bundle_, error); !error) {
@@ -239,7 +330,29 @@ std::optional<LoginAgentService::Error> LinuxLoginAgentService::registerAgent() 
     if (AtomicFile::replace(*entry, contents)) {
         return Error::writeFailed;
     }
+    // Registered is registered: an agent that does not start now starts at the next login.
+    if (startsAgent_) {
+        startAgent(*run);
+    }
     return std::nullopt;
+}
+
+bool LinuxLoginAgentService::startAgent(const std::vector<std::string>& command) {
+    if (command.empty()) {
+        return false;
+    }
+    if (agentLockFile_) {
+        if (const auto running = InstanceLock::holder(*agentLockFile_)) {
+            // One that has just taken the lock describes itself a moment later; it runs.
+            if (running->processIdentifier <= 0 || isSameBuild(*running, command.front())) {
+                return true;
+            }
+            if (!stopAgent(*running, *agentLockFile_, stopGrace_)) {
+                return true;
+            }
+        }
+    }
+    return startDetached(command);
 }
 
 std::optional<LoginAgentService::Error> LinuxLoginAgentService::unregisterAgent() {

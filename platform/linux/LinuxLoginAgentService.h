@@ -2,6 +2,7 @@
 
 #include "platform/LoginAgentService.h"
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -16,12 +17,28 @@ namespace zorvane {
 //
 // The entry is enabled while it exists and is not Hidden=true; Hidden=true is how desktops
 // record that the user turned an autostart entry off, and registering leaves that choice alone.
+//
+// An autostart entry only runs at the next login, where registering an agent elsewhere starts
+// it at once. So registering also starts the agent now, unless one runs already: the running
+// agent holds its instance lock (InstanceLock), which names its process and executable. One of
+// another executable, or of an older file at the same path (a new build installed over it), is
+// stopped and replaced; one of this build is left alone.
 class LinuxLoginAgentService final : public LoginAgentService {
 public:
+    struct Options {
+        // Empty: $XDG_CONFIG_HOME/autostart.
+        std::optional<std::filesystem::path> autostartDirectory;
+        // The lock the running agent holds; empty: InstanceLock::statusAgentFile().
+        std::optional<std::filesystem::path> agentLockFile;
+        // Whether registering starts the agent, as above; false writes the entry only.
+        bool startsAgent = true;
+        // How long a running agent of another build gets to end before it is killed.
+        std::chrono::milliseconds stopGrace{5000};
+    };
+
     // bundle: the ".app" directory. plistName: the file name in Contents/Library/LaunchAgents/.
-    // autostartDirectory: empty for $XDG_CONFIG_HOME/autostart.
-    LinuxLoginAgentService(std::filesystem::path bundle, std::string plistName,
-                           std::optional<std::filesystem::path> autostartDirectory = {});
+    LinuxLoginAgentService(std::filesystem::path bundle, std::string plistName);
+    LinuxLoginAgentService(std::filesystem::path bundle, std::string plistName, Options options);
 
     Status status() const override;
     std::optional<Error> registerAgent() override;
@@ -40,10 +57,17 @@ public:
     // of a desktop entry gets.
     static std::string execLine(const std::vector<std::string>& command);
 
+    // Starts the command as the agent unless an agent of the same build runs; replaces one of
+    // another build. False when no agent runs afterwards as far as this process can tell.
+    bool startAgent(const std::vector<std::string>& command);
+
 private:
     std::filesystem::path bundle_;
     std::string plistName_;
     std::optional<std::filesystem::path> autostartDirectory_;
+    std::optional<std::filesystem::path> agentLockFile_;
+    bool startsAgent_;
+    std::chrono::milliseconds stopGrace_;
 };
 
 } // namespace zorvane

@@ -1,5 +1,6 @@
 #include "platform/linux/LinuxMainBundle.h"
 
+#include "platform/linux/InstalledTree.h"
 #include "shared/PlistCodec.h"
 
 #include <cstdlib>
@@ -67,6 +68,9 @@ LinuxMainBundle::bundleForExecutable(const std::filesystem::path& executable) {
 std::filesystem::path LinuxMainBundle::defaultApplicationsDirectory() {
     if (const char* directory = std::getenv("ZORVANE_APPLICATIONS_DIR"); directory && *directory) {
         return directory;
+    }
+    if (InstalledTree::runsFromIt()) {
+        return InstalledTree::prefix();
     }
     return "/Applications";
 }

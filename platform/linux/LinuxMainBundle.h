@@ -11,7 +11,8 @@ namespace zorvane {
 // plain build) is its own bundle directory without identifier or versions, as on macOS.
 //
 // The Applications folder is "/Applications/" unless $ZORVANE_APPLICATIONS_DIR names another, so
-// that a development tree can play an installed copy.
+// that a development tree can play an installed copy; for the programs of the installed tree
+// (the Debian package) it is that tree.
 class LinuxMainBundle final : public MainBundle {
 public:
     // bundle: the ".app" directory, or any directory without Contents/Info.plist.
@@ -26,7 +27,8 @@ public:
     // Info.plist sits in Contents/, else the executable's own directory.
     static std::filesystem::path bundleForExecutable(const std::filesystem::path& executable);
 
-    // $ZORVANE_APPLICATIONS_DIR, else "/Applications".
+    // $ZORVANE_APPLICATIONS_DIR, else the installed tree when this program runs from it, else
+    // "/Applications".
     static std::filesystem::path defaultApplicationsDirectory();
 
     std::optional<std::string> identifier() const override { return identifier_; }

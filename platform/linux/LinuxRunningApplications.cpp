@@ -1,6 +1,7 @@
 #include "platform/linux/LinuxRunningApplications.h"
 
 #include "codesign/BundleReader.h"
+#include "platform/linux/FlatpakSandbox.h"
 #include "platform/linux/LinuxProcFiles.h"
 #include "shared/BundlePath.h"
 #include "zorvane/BuildInfo.h"
@@ -104,10 +105,56 @@ LinuxRunningApplications::factsOf(const std::filesystem::path& bundle,
     return facts;
 }
 
+void LinuxRunningApplications::setListedApplications(
+    const std::vector<BlockedApplication>& applications) {
+    listedPrograms_.clear();
+    listedFlatpaks_.clear();
+    for (const auto& application : applications) {
+        if (application.teamIdentifier || BundlePath::hasBundleSuffix(application.path)) {
+            continue; // a bundle's processes are found through the bundle
+        }
+        Listed listed{application.bundleIdentifier, application.path};
+        if (application.signingIdentifier.starts_with('/')) {
+            listedPrograms_.emplace(application.signingIdentifier, std::move(listed));
+        } else if (!application.signingIdentifier.empty()) {
+            listedFlatpaks_.emplace(application.signingIdentifier, std::move(listed));
+        }
+    }
+}
+
+std::optional<LinuxRunningApplications::Listed> LinuxRunningApplications::listedFor(
+    std::int32_t pid, std::uint64_t startTime, const std::string& executable,
+    std::map<std::pair<std::int32_t, std::uint64_t>, std::optional<std::string>>& sandboxes) {
+    static constexpr std::string_view deleted = " (deleted)";
+    const std::string program = executable.ends_with(deleted)
+                                    ? executable.substr(0, executable.size() - deleted.size())
+                                    : executable;
+    if (const auto found = listedPrograms_.find(program); found != listedPrograms_.end()) {
+        return found->second;
+    }
+    if (listedFlatpaks_.empty()) {
+        return std::nullopt;
+    }
+    const std::pair key{pid, startTime};
+    std::optional<std::string> sandbox;
+    if (const auto cached = sandboxCache_.find(key); cached != sandboxCache_.end()) {
+        sandbox = cached->second;
+    } else {
+        sandbox = FlatpakSandbox::applicationOf(root_, pid);
+    }
+    sandboxes.emplace(key, sandbox);
+    if (const auto found = sandbox ? listedFlatpaks_.find(*sandbox) : listedFlatpaks_.end();
+        found != listedFlatpaks_.end()) {
+        return found->second;
+    }
+    return std::nullopt;
+}
+
 std::map<LinuxRunningApplications::ProcessKey, Workspace::RunningApplication>
 LinuxRunningApplications::scanProcesses() {
     std::map<ProcessKey, Workspace::RunningApplication> running;
     std::map<std::filesystem::path, BundleFacts> seen;
+    std::map<std::pair<std::int32_t, std::uint64_t>, std::optional<std::string>> sandboxes;
     std::error_code error;
     std::filesystem::directory_iterator entries(root_, error);
     for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
@@ -120,7 +167,7 @@ LinuxRunningApplications::scanProcesses() {
             continue; // gone, or not ours to look at
         }
         const auto bundle = bundleOfExecutable(*executable);
-        if (!bundle) {
+        if (!bundle && listedPrograms_.empty() && listedFlatpaks_.empty()) {
             continue;
         }
         if (user_) {
@@ -131,6 +178,19 @@ LinuxRunningApplications::scanProcesses() {
         }
         const auto startTime = LinuxProcFiles::startTime(root_, *pid);
         if (!startTime) {
+            continue;
+        }
+        if (!bundle) {
+            const auto listed = listedFor(*pid, *startTime, *executable, sandboxes);
+            if (!listed) {
+                continue;
+            }
+            Workspace::RunningApplication application;
+            application.bundleIdentifier = listed->bundleIdentifier;
+            application.bundleURL = listed->path;
+            application.executableURL = *executable;
+            application.processIdentifier = *pid;
+            running.emplace(ProcessKey{*pid, *startTime, *executable}, std::move(application));
             continue;
         }
         const BundleFacts facts = factsOf(*bundle, seen);
@@ -148,6 +208,7 @@ LinuxRunningApplications::scanProcesses() {
     }
     // Only bundles that still run stay cached, so a relaunch after an update reads afresh.
     bundleCache_ = std::move(seen);
+    sandboxCache_ = std::move(sandboxes);
     return running;
 }
 

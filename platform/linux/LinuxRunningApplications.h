@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Workspace.h"
+#include "shared/BlockedApplication.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -42,6 +43,12 @@ public:
     // Forgets what the polls compared with, until the next poll starts again.
     void stopTracking();
 
+    // Listed applications that are no bundles (Linux programs and Flatpak applications) run
+    // where a process runs the listed program, named by its canonical path as the filter names
+    // it, or runs in the listed application's Flatpak sandbox. Each such process is reported
+    // with the entry's bundle identifier and path.
+    void setListedApplications(const std::vector<BlockedApplication>& applications);
+
     // Whether the executable path is a bundle's main executable; the bundle when it is.
     static std::optional<std::filesystem::path> bundleOfExecutable(const std::string& executable);
 
@@ -63,6 +70,19 @@ private:
     std::map<ProcessKey, Workspace::RunningApplication> previous_;
     bool hasPrevious_ = false;
     std::map<std::filesystem::path, BundleFacts> bundleCache_;
+
+    struct Listed {
+        std::string bundleIdentifier;
+        std::filesystem::path path;
+    };
+    std::optional<Listed> listedFor(
+        std::int32_t pid, std::uint64_t startTime, const std::string& executable,
+        std::map<std::pair<std::int32_t, std::uint64_t>, std::optional<std::string>>& sandboxes);
+    std::map<std::string, Listed> listedPrograms_;
+    std::map<std::string, Listed> listedFlatpaks_;
+    // The sandbox of each process seen by the previous scan: its .flatpak-info is read once
+    // per process, not on every poll.
+    std::map<std::pair<std::int32_t, std::uint64_t>, std::optional<std::string>> sandboxCache_;
 };
 
 } // namespace zorvane

@@ -125,6 +125,21 @@ void LinuxSystemExtensionActivator::activate(const Pending& pending) {
                  options_.mainBundle->url().string() + ".");
         return;
     }
+    if (SystemDirectory::belongsToAnotherUser(options_.systemDirectory)) {
+        // An installed system: an administrator's approval, recorded by root, is what activates
+        // the extension, and the filter runs as the system's service. The person's application
+        // only waits for that record.
+        watch();
+        const auto records = stateFile_.read();
+        if (auto found = records.find(identifier);
+            found != records.end() && found->second.state == State::activated) {
+            finish(pending);
+            return;
+        }
+        awaitingApproval_.push_back(pending);
+        pending.delegate->requestNeedsUserApproval(pending.request);
+        return;
+    }
     const SystemExtensionProperties offered = offeredProperties(identifier, extension);
 
     // Another version already active: the delegate decides, as on macOS.
@@ -171,6 +186,12 @@ void LinuxSystemExtensionActivator::activate(const Pending& pending) {
 
 void LinuxSystemExtensionActivator::deactivate(const Pending& pending) {
     const std::string& identifier = pending.request.identifier;
+    if (SystemDirectory::belongsToAnotherUser(options_.systemDirectory)) {
+        // The system's service stays the administrator's to stop; the configuration saved
+        // disabled already lets every flow through.
+        finish(pending);
+        return;
+    }
     std::optional<SystemExtensionRecord> previous;
     const bool recorded = stateFile_.update([&](ExtensionStateFile::Records& current) {
         auto found = current.find(identifier);
@@ -254,6 +275,9 @@ void LinuxSystemExtensionActivator::watch() {
 std::optional<SystemError>
 LinuxSystemExtensionActivator::ensureHostRunning(const std::string& identifier) {
     const auto& directory = options_.systemDirectory;
+    if (SystemDirectory::belongsToAnotherUser(directory)) {
+        return std::nullopt; // the system's service
+    }
     const auto records = stateFile_.read();
     const auto found = records.find(identifier);
     const auto extension = found != records.end()

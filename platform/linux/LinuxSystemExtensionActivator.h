@@ -25,6 +25,10 @@ namespace zorvane {
 // with its output appended to filter-host.log in the system directory, unless a keeper or a host
 // already holds its lock in that directory. Deactivation stops the keeper, and with it the host.
 //
+// A system directory of another user (an installed system's, root's) is the system's: there an
+// administrator's `zorvane-system approve` records the approval, the filter runs as a system
+// service, and the activator neither writes the state nor starts or stops a host.
+//
 // Lives on the thread that creates it (its watcher and its callbacks run there); submit() is
 // called on that thread and the delegate's answers always arrive after it returned.
 class LinuxSystemExtensionActivator final : public QObject, public SystemExtensionActivator {

@@ -1,6 +1,7 @@
 #include "platform/linux/LinuxTaskInspector.h"
 
 #include "codesign/MachOSignatureReader.h"
+#include "platform/linux/FlatpakSandbox.h"
 #include "platform/linux/LinuxMainBundle.h"
 #include "platform/linux/LinuxProcFiles.h"
 
@@ -107,7 +108,12 @@ std::unique_ptr<TaskInspector::Task> LinuxTaskInspector::createTask(const AuditT
     }
     const auto executable = LinuxProcFiles::processDirectory(procRoot_, token.pid()) / "exe";
     std::optional<SigningInformation> signing;
-    if (isElf(executable)) {
+    if (auto application = FlatpakSandbox::applicationOf(procRoot_, token.pid())) {
+        // Every program inside a Flatpak sandbox acts for its application, whose ID the
+        // sandbox states; the paths inside it (/app/bin/...) are the same in every sandbox.
+        signing.emplace();
+        signing->identifier = std::move(*application);
+    } else if (isElf(executable)) {
         if (auto identifier = elfIdentifier(token.pid())) {
             signing.emplace();
             signing->identifier = std::move(*identifier);

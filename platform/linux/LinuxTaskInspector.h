@@ -14,6 +14,8 @@ namespace zorvane {
 // - An ELF file, which Linux does not sign, is named by where it lies: no team, and the canonical
 //   path of the executable (as /proc/<pid>/exe gives it) as the signing identifier. A program is
 //   then listed by its path, and a copy elsewhere is another program.
+// - A process in a Flatpak sandbox is its application's: the application ID (as the sandbox's
+//   root-owned .flatpak-info states it) is the signing identifier, without team.
 // - An ELF file inside our own installed bundle takes that bundle's identifier instead, so that
 //   the rules that never block our own code see it as ours, however the bundle was installed.
 class LinuxTaskInspector final : public TaskInspector {

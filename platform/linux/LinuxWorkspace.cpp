@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
+#include <utility>
 
 namespace zorvane {
 
@@ -44,14 +45,24 @@ struct LinuxWorkspace::Poller {
     std::vector<RunningApplication> poll() {
         std::vector<RunningApplication> running;
         std::vector<RunningApplication> terminated;
+        std::uint64_t generation = 0;
         {
             std::lock_guard lock(polling);
+            {
+                std::lock_guard listLock(mutex);
+                generation = listedGeneration;
+                if (listedChanged) {
+                    processes.setListedApplications(listed);
+                    listedChanged = false;
+                }
+            }
             terminated = processes.pollTerminated(&running);
         }
         {
             std::lock_guard lock(mutex);
             latest = std::move(running);
             latestAt = std::chrono::steady_clock::now();
+            latestGeneration = generation;
         }
         polled.notify_all();
         return terminated;
@@ -65,6 +76,12 @@ struct LinuxWorkspace::Poller {
     std::optional<std::vector<RunningApplication>> latest;
     std::chrono::steady_clock::time_point latestAt;
     bool waitedForFirst = false;
+    // The block list as last given, and which version of it the latest poll used.
+    std::vector<BlockedApplication> listed;
+    bool listedChanged = false;
+    std::uint64_t listedGeneration = 0;
+    std::uint64_t latestGeneration = 0;
+    bool waitedForGeneration = true;
 };
 
 LinuxWorkspace::LinuxWorkspace(IconRenderer iconRenderer, std::chrono::milliseconds pollInterval,
@@ -89,6 +106,12 @@ std::vector<Workspace::RunningApplication> LinuxWorkspace::runningApplications()
             poller_->polled.wait_for(lock, firstPollWait,
                                      [&] { return poller_->latest.has_value(); });
         }
+        if (!poller_->waitedForGeneration) {
+            poller_->waitedForGeneration = true;
+            poller_->polled.wait_for(lock, firstPollWait, [&] {
+                return poller_->latest && poller_->latestGeneration == poller_->listedGeneration;
+            });
+        }
         if (poller_->latest) {
             running = *poller_->latest;
             stale = std::chrono::steady_clock::now() - poller_->latestAt >= pollInterval_;
@@ -98,6 +121,23 @@ std::vector<Workspace::RunningApplication> LinuxWorkspace::runningApplications()
         const_cast<LinuxWorkspace*>(this)->pollNow();
     }
     return running;
+}
+
+void LinuxWorkspace::setListedApplications(const std::vector<BlockedApplication>& applications) {
+    {
+        std::lock_guard lock(poller_->mutex);
+        if (applications == poller_->listed) {
+            return;
+        }
+        poller_->listed = applications;
+        poller_->listedChanged = true;
+        ++poller_->listedGeneration;
+        poller_->waitedForGeneration = false;
+    }
+    // Even while a poll runs: it may have taken the old list. Polls take turns on the
+    // poller, so this one runs after it, on a worker, and the waiting above needs nothing of
+    // this thread.
+    startPoll();
 }
 
 void LinuxWorkspace::setTerminationHandler(TerminationHandler handler) {
@@ -112,10 +152,14 @@ void LinuxWorkspace::setTerminationHandler(TerminationHandler handler) {
 }
 
 void LinuxWorkspace::pollNow() {
-    if (pollRunning_) {
+    if (pollsRunning_ > 0) {
         return;
     }
-    pollRunning_ = true;
+    startPoll();
+}
+
+void LinuxWorkspace::startPoll() {
+    ++pollsRunning_;
     auto poller = poller_;
     // A watcher owned by the workspace, not QFuture::then(this, ...): a poll that ends after the
     // workspace is gone must find nothing to call (Qt 6.4 asserts on a context that went away).
@@ -123,7 +167,7 @@ void LinuxWorkspace::pollNow() {
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
         watcher->deleteLater();
         const auto terminated = watcher->result();
-        pollRunning_ = false;
+        --pollsRunning_;
         for (const auto& application : terminated) {
             // A handler may replace or clear itself; use the one that is current for each
             // notice.

@@ -43,6 +43,10 @@ public:
     ~LinuxWorkspace() override;
 
     std::vector<RunningApplication> runningApplications() const override;
+    // A changed list starts a poll at once; until it has finished, asking for the running
+    // applications waits for it (as for the first poll), so that an application just listed
+    // is not taken for one that does not run.
+    void setListedApplications(const std::vector<BlockedApplication>& applications) override;
     void setTerminationHandler(TerminationHandler handler) override;
     bool openURL(const std::string& url) override;
     std::optional<std::vector<std::uint8_t>>
@@ -61,11 +65,13 @@ public:
 private:
     struct Poller;
 
+    void startPoll();
+
     IconRenderer iconRenderer_;
     std::chrono::milliseconds pollInterval_;
     // Shared with the poll that runs, which may outlive the workspace.
     std::shared_ptr<Poller> poller_;
-    bool pollRunning_ = false;
+    int pollsRunning_ = 0;
     TerminationHandler terminationHandler_;
     QTimer pollTimer_;
 };

@@ -3,9 +3,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QBuffer>
+#include <QGuiApplication>
 #include <QImage>
 #include <QMenu>
+#include <QPalette>
 #include <QSystemTrayIcon>
+#include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
 
 namespace zorvane {
@@ -119,6 +123,83 @@ TEST(TrayStatusItem, ShowsAndHidesWithoutATrayAndKeepsTheSymbolName) {
     EXPECT_NE(on, image("shield.slash.fill"));
     EXPECT_NE(on, image("shield.lefthalf.filled"));
     EXPECT_NE(on, image("pause.circle.fill"));
+}
+
+// MARK: legible on any panel
+
+double luminance(const QColor& color) {
+    const auto channel = [](double value) {
+        return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(color.redF()) + 0.7152 * channel(color.greenF()) +
+           0.0722 * channel(color.blueF());
+}
+
+double contrast(const QColor& one, const QColor& other) {
+    const double a = luminance(one);
+    const double b = luminance(other);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+// Of the pixels the icon covers, the share that stands out from the panel by at least `ratio`
+// once the icon is laid over it.
+double shareStandingOut(const QIcon& icon, const QColor& panel, double ratio) {
+    const QImage image = icon.pixmap(22, 22).toImage().convertToFormat(QImage::Format_ARGB32);
+    int covered = 0;
+    int standing = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (pixel.alphaF() < 0.5) {
+                continue;
+            }
+            ++covered;
+            const double a = pixel.alphaF();
+            const QColor seen = QColor::fromRgbF(a * pixel.redF() + (1 - a) * panel.redF(),
+                                                 a * pixel.greenF() + (1 - a) * panel.greenF(),
+                                                 a * pixel.blueF() + (1 - a) * panel.blueF());
+            standing += contrast(seen, panel) >= ratio ? 1 : 0;
+        }
+    }
+    return covered == 0 ? 0.0 : double(standing) / covered;
+}
+
+QPalette palette(const QColor& window, const QColor& text) {
+    QPalette palette;
+    palette.setColor(QPalette::Window, window);
+    palette.setColor(QPalette::WindowText, text);
+    return palette;
+}
+
+const QPalette lightPalette = palette(QColor("#efefef"), QColor("#1d1d1d"));
+const QPalette darkPalette = palette(QColor("#2a2a2a"), QColor("#f2f2f2"));
+const QColor lightPanel("#f6f5f4");
+const QColor darkPanel("#1f1f1f");
+
+TEST(TrayStatusItem, SymbolsReadOnLightAndDarkPanelsWithEitherPalette) {
+    for (const char* symbol : {"shield.fill", "shield.slash.fill", "pause.circle.fill"}) {
+        const QIcon light = TrayStatusItem::iconForSymbol(symbol, lightPalette);
+        const QIcon dark = TrayStatusItem::iconForSymbol(symbol, darkPalette);
+        // On the panel its palette describes, the symbol itself reads as text does.
+        EXPECT_GE(shareStandingOut(light, lightPanel, 4.5), 0.5) << symbol;
+        EXPECT_GE(shareStandingOut(dark, darkPanel, 4.5), 0.5) << symbol;
+        // A panel unlike the palette (a dark top bar in a light theme) still shows its shape.
+        EXPECT_GE(shareStandingOut(light, darkPanel, 3.0), 0.25) << symbol;
+        EXPECT_GE(shareStandingOut(dark, lightPanel, 3.0), 0.25) << symbol;
+    }
+}
+
+TEST(TrayStatusItem, TheIconFollowsTheDesktopPalette) {
+    const QPalette before = QGuiApplication::palette();
+    TrayStatusItem item;
+    item.setSymbol("shield.fill");
+    QGuiApplication::setPalette(darkPalette);
+    const double onDark = shareStandingOut(item.trayIcon()->icon(), darkPanel, 4.5);
+    QGuiApplication::setPalette(lightPalette);
+    const double onLight = shareStandingOut(item.trayIcon()->icon(), lightPanel, 4.5);
+    QGuiApplication::setPalette(before);
+    EXPECT_GE(onDark, 0.5);
+    EXPECT_GE(onLight, 0.5);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -134,6 +135,46 @@ TEST_F(ApplicationDelegate, MainWindowComesForwardAfterLaunchAndOnRequest) {
     window->hide();
     notifications->fire(StateNotificationNames::openMainWindow);
     EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(builds, 1);
+}
+
+// A quit asked of the application, seen on its way and kept from ending the loop.
+class QuitWatch : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Quit) {
+            ++quits;
+            return true;
+        }
+        return false;
+    }
+    int quits = 0;
+};
+
+TEST_F(ApplicationDelegate, ClosingTheMainWindowHidesItAndTheProcessRunsOn) {
+    QuitWatch watch;
+    qApp->installEventFilter(&watch);
+    auto delegate = makeDelegate(std::chrono::milliseconds(0));
+    delegate->applicationDidFinishLaunching();
+    bool closed = false;
+    // Runs after the delayed show, which was queued first.
+    QTimer::singleShot(0, [&] {
+        QWindow* window = delegate->fallbackWindow();
+        if (window && window->isVisible()) {
+            closed = window->close();
+        }
+        // Whatever closing asked of the application is queued ahead of this.
+        QTimer::singleShot(0, [] { QCoreApplication::exit(7); });
+    });
+    EXPECT_EQ(QGuiApplication::exec(), 7);
+    qApp->removeEventFilter(&watch);
+    QGuiApplication::setQuitOnLastWindowClosed(true);
+
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(watch.quits, 0) << "closing the last window quit the application";
+    // The window can come back (the loop's end counted as termination: no more requests).
+    EXPECT_FALSE(delegate->applicationShouldHandleReopen(false));
+    EXPECT_TRUE(delegate->fallbackWindow()->isVisible());
     EXPECT_EQ(builds, 1);
 }
 

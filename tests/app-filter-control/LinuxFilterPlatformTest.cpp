@@ -8,6 +8,7 @@
 #include "platform/linux/LinuxFilterManager.h"
 #include "platform/linux/LinuxMainBundle.h"
 #include "platform/linux/LinuxSystemExtensionActivator.h"
+#include "platform/linux/SystemDirectory.h"
 #include "shared/CodeIdentity.h"
 #include "shared/PlistCodec.h"
 #include "tests/qt-support/EventLoopPolling.h"
@@ -19,6 +20,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace zorvane {
 namespace {
@@ -72,6 +75,44 @@ TEST(LinuxFilterManagerTest, MissingIsNothingStoredAndSavesRoundTrip) {
     LinuxFilterManager nowhere(std::nullopt);
     EXPECT_TRUE(nowhere.loadNow().error);
     EXPECT_TRUE(nowhere.saveNow(sample()));
+}
+
+// An approval that arrives while the application runs: the next save goes where the filter
+// reads, in the approved user's directory, and a user nobody approved hears why.
+TEST(LinuxFilterManagerTest, AnApprovalWhileRunningMovesTheNextSave) {
+    TemporaryDirectory directory;
+    const auto system = directory / "system";
+    std::filesystem::create_directories(system);
+    LinuxFilterManager manager(system);
+    std::filesystem::create_directory(system / SystemDirectory::approvedUserDirectoryName);
+    EXPECT_FALSE(manager.saveNow(sample()));
+    EXPECT_TRUE(std::filesystem::exists(system / SystemDirectory::approvedUserDirectoryName /
+                                        SystemDirectory::configurationFileName));
+    EXPECT_FALSE(std::filesystem::exists(system / SystemDirectory::configurationFileName));
+    EXPECT_EQ(manager.loadNow().configuration, sample());
+
+    if (::geteuid() != 0) {
+        return; // the rest needs a second user
+    }
+    ASSERT_EQ(::chown(system.c_str(), 65534, 65534), 0);
+    std::filesystem::remove_all(system / SystemDirectory::approvedUserDirectoryName);
+    ::chmod(directory.path().c_str(), 0755);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65533) != 0 || ::setuid(65533) != 0) {
+            ::_exit(2);
+        }
+        const auto error = LinuxFilterManager(system).saveNow(sample());
+        ::_exit(error && error->code == SystemError::filterConfigurationPermissionDenied &&
+                        error->localizedDescription.find("zorvane-system approve") !=
+                            std::string::npos
+                    ? 0
+                    : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the refusal is not a "
+                                                                  "permission error";
 }
 
 TEST(LinuxFilterManagerTest, GarbageIsALoadErrorThatTheStatusShows) {
@@ -348,6 +389,35 @@ TEST_F(LinuxActivatorTest, ApprovalThroughTheCommandFinishesTheWaitingRequest) {
     EXPECT_EQ(again->approvalsNeeded, 0);
     EXPECT_EQ(again->finished, SystemExtensionRequestResult::completed);
     EXPECT_EQ(markCount(), 1);
+}
+
+// An installed system's directory is root's while the person's application runs: the approval
+// is the administrator's record, and the filter is the system's service, never the app's host.
+TEST_F(LinuxActivatorTest, OnASystemOwnedDirectoryTheAppOnlyWaitsForTheAdministrator) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "gives the system directory to another user, which needs root";
+    }
+    std::filesystem::create_directories(system);
+    ASSERT_EQ(::chown(system.c_str(), 65534, 65534), 0); // another user's, as root's is to a person
+    auto activator = makeActivator();
+    auto delegate = submit(*activator);
+    ASSERT_TRUE(eventuallyOnEventLoop([&] { return delegate->approvalsNeeded == 1; }));
+    EXPECT_FALSE(delegate->answered());
+    EXPECT_FALSE(std::filesystem::exists(ExtensionStateFile(system).path()));
+
+    ASSERT_TRUE(ExtensionStateFile(system).update([&](ExtensionStateFile::Records& records) {
+        records[identifier].state = SystemExtensionRecord::State::activated;
+        return true;
+    }));
+    ASSERT_TRUE(eventuallyOnEventLoop([&] { return delegate->answered(); }));
+    EXPECT_EQ(delegate->finished, SystemExtensionRequestResult::completed);
+    EXPECT_FALSE(ExtensionStateFile(system).read().at(identifier).hostProcessIdentifier);
+
+    auto deactivation = submit(*activator, SystemExtensionRequest::Kind::deactivation);
+    ASSERT_TRUE(eventuallyOnEventLoop([&] { return deactivation->answered(); }));
+    EXPECT_EQ(deactivation->finished, SystemExtensionRequestResult::completed);
+    EXPECT_EQ(ExtensionStateFile(system).read().at(identifier).state,
+              SystemExtensionRecord::State::activated);
 }
 
 TEST_F(LinuxActivatorTest, AutomaticApprovalAndDeactivation) {

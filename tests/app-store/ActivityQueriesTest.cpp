@@ -144,6 +144,30 @@ TEST(HelperLearning, LearnsTeamHelpersButNotInterpretersOrTeamlessCode) {
     EXPECT_EQ(rows.size(), 4u);
 }
 
+TEST(HelperLearning, LearnsLinuxProgramsByPathButNeverAnInterpreter) {
+    // A Linux application: an unsigned program named by its canonical path, no team anywhere.
+    auto app = application("Editor", "editor.desktop", std::nullopt, {});
+    app.signingIdentifier = "/opt/editor/editor";
+    auto helper = observation("/opt/editor/renderer", std::nullopt, start);
+    helper.sourceApplicationIdentifier = "/opt/editor/editor";
+    auto python = helper;
+    python.signingIdentifier = "/usr/bin/python3.11";
+    auto shell = helper;
+    shell.signingIdentifier = "/usr/bin/bash";
+
+    const auto learned = HelperLearning::learn({app}, {helper, python, shell});
+    ASSERT_TRUE(learned);
+    const auto renderer = CodeIdentity::make("/opt/editor/renderer", std::nullopt);
+    EXPECT_EQ((*learned)[0].auxiliaryCodeIdentities, std::vector<CodeIdentity>{renderer});
+    // And the rules block it from then on.
+    EXPECT_EQ((*learned)[0].blockingCodeIdentities(),
+              (std::vector<CodeIdentity>{app.primaryCodeIdentity(), renderer}));
+    // The row names the program by its file, not by its whole path.
+    const auto rows = ActivityQueries(*learned, {}, {}).networkComponents((*learned)[0]);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].name, "renderer");
+}
+
 TEST(HelperLearning, LeavesOutIdentitiesTooLongForTheFilterConfiguration) {
     auto app = application("Example", "com.example", "TEAM123456", {});
     auto helper = observation(std::string(1025, 'h'), "TEAMHELPER", start);

@@ -6,6 +6,7 @@
 #include "app/store/StoredListCopies.h"
 #include "app/update/UpdateController.h"
 #include "platform/linux/PlistPreferences.h"
+#include "shared/PlatformWording.h"
 #include "shared/RecordJson.h"
 #include "tests/app-filter-control/FilterControlFakes.h"
 #include "tests/app-update/LocalHttpServer.h"
@@ -18,9 +19,9 @@
 #include <QThreadPool>
 #include <QtTest/QTest>
 #include <atomic>
-#include <future>
 #include <condition_variable>
 #include <fstream>
+#include <future>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <map>
@@ -228,7 +229,7 @@ TEST_F(StoreTest, AddingSortsByNameTurnsProtectionOnAndRefusesSelfAndDuplicates)
     // An inspection failure shows its description and changes nothing.
     store->addApplication(std::filesystem::path("/nowhere/Nothing"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !store->isAddingApplication(); }, 5000));
-    EXPECT_EQ(store->alertMessage(), QString("Drop an application with the .app extension."));
+    EXPECT_EQ(store->alertMessage(), QString(PlatformWording::text("inspection.notAnApplication")));
     EXPECT_EQ(store->applications().size(), 4u);
 }
 
@@ -386,6 +387,26 @@ TEST_F(StoreTest, StartUpDropsSelfEntriesAndStaleGrantsAndWritesThemBack) {
     EXPECT_EQ(store->temporaryAccessGrants().size(), 2u);
     workspace->terminate("com.example.alpha");
     EXPECT_EQ(store->temporaryAccessGrants(), (std::vector<TemporaryAccessGrant>{timed}));
+}
+
+// A Linux program runs, as far as the workspace can tell, only once it knows the program is
+// listed: the list must reach it before the grants are checked against what runs.
+TEST_F(StoreTest, ALinuxApplicationKeepsItsUntilQuitGrantAcrossAStartWhileItRuns) {
+    auto editor = application("Editor", "/opt/editor/editor", std::nullopt);
+    editor.bundleIdentifier = "editor.desktop";
+    editor.path = "/usr/share/applications/editor.desktop";
+    storeApplications({editor});
+    const auto grant = grantFor(editor, at(3600), TemporaryAccessGrant::Mode::untilQuit);
+    storeGrants({grant});
+    workspace->runsOnceListed.push_back("editor.desktop");
+
+    startStore();
+    EXPECT_EQ(store->temporaryAccessGrants(), std::vector<TemporaryAccessGrant>{grant});
+    EXPECT_TRUE(store->isApplicationRunning("editor.desktop"));
+
+    store->removeApplication(editor.id);
+    testing::settle();
+    EXPECT_TRUE(workspace->listed.empty());
 }
 
 TEST_F(StoreTest, TemporaryAccessNeedsActiveProtectionAndEndsOnTime) {

@@ -64,6 +64,27 @@ TEST(LinuxWorkspace, NotifiesTerminationsWhileAHandlerIsSet) {
     EXPECT_EQ(terminated.size(), 1u);
 }
 
+// An application just put on the list runs at once for whoever asks next (allowing it until it
+// quits, restoring such an allowance at start), not only after the next timed poll.
+TEST(LinuxWorkspace, ANewlyListedProgramRunsForTheNextQuestion) {
+    TemporaryDirectory dir;
+    addProcess(dir / "proc", 42, "/opt/editor/editor");
+    // Enough other processes that a poll takes a while: the question comes while it runs.
+    for (int pid = 1000; pid < 1400; ++pid) {
+        addProcess(dir / "proc", pid, "/usr/bin/true");
+    }
+    // A poll interval far longer than the test: only the change of list can start a poll.
+    LinuxWorkspace workspace(nullptr, std::chrono::hours(1), dir / "proc");
+    EXPECT_TRUE(workspace.runningBundleIdentifiers().empty());
+
+    BlockedApplication editor;
+    editor.bundleIdentifier = "editor.desktop";
+    editor.signingIdentifier = "/opt/editor/editor";
+    editor.path = "/usr/share/applications/editor.desktop";
+    workspace.setListedApplications({editor});
+    EXPECT_EQ(workspace.runningBundleIdentifiers(), std::vector<std::string>{"editor.desktop"});
+}
+
 // Polls read bundles' Info.plist files; the thread that asks for the running applications never
 // does, so a file that never answers (a FIFO) cannot hold it.
 TEST(LinuxWorkspace, AskingNeverWaitsForAFileABundleControls) {

@@ -21,7 +21,26 @@ public:
     std::vector<RunningApplication> activated;
     std::vector<std::filesystem::path> launched;
 
-    std::vector<RunningApplication> runningApplications() const override { return running; }
+    // Applications that run only as far as the workspace knows them listed, as Linux programs
+    // do: by bundle identifier.
+    std::vector<std::string> runsOnceListed;
+    std::vector<BlockedApplication> listed;
+
+    std::vector<RunningApplication> runningApplications() const override {
+        auto all = running;
+        for (const auto& application : listed) {
+            if (std::find(runsOnceListed.begin(), runsOnceListed.end(),
+                          application.bundleIdentifier) != runsOnceListed.end()) {
+                RunningApplication app;
+                app.bundleIdentifier = application.bundleIdentifier;
+                all.push_back(app);
+            }
+        }
+        return all;
+    }
+    void setListedApplications(const std::vector<BlockedApplication>& applications) override {
+        listed = applications;
+    }
     void setTerminationHandler(TerminationHandler h) override { handler = std::move(h); }
     bool openURL(const std::string&) override { return false; }
     std::optional<std::vector<std::uint8_t>>

@@ -200,6 +200,15 @@ TestCase {
         }
     }
 
+    function test_approvalBannerTellsALinuxUserWhatToRun() {
+        fixture.setProtectionRequested(true)
+        start("awaitingApproval")
+        const view = makeView()
+        verify(child(view, "approvalBanner").visible)
+        verify(child(view, "approvalSteps").model.indexOf("2. Run: zorvane-system approve") >= 0,
+               "the banner names the command")
+    }
+
     function test_updateBannerTextsAndClose() {
         fixture.setAvailableUpdate("9.0", "")
         start("enabled")

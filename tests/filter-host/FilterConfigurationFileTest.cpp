@@ -1,6 +1,7 @@
 #include "platform/linux/FilterConfigurationFile.h"
 
 #include "platform/linux/FileLock.h"
+#include "platform/linux/InstalledTree.h"
 #include "platform/linux/SystemDirectory.h"
 #include "shared/PlistCodec.h"
 #include "tests/support/TemporaryDirectory.h"
@@ -192,6 +193,18 @@ TEST(SystemDirectory, FollowsTheEnvironment) {
     EXPECT_TRUE(SystemDirectory::ensureExists(directory / "a" / "b"));
     EXPECT_EQ(std::filesystem::status(directory / "a" / "b").permissions(),
               std::filesystem::perms::owner_all);
+}
+
+// The installed programs take the service's state directory only when they run from the tree.
+TEST(InstalledTree, HoldsOnlyWhatLiesInsideThePrefix) {
+    const auto prefix = InstalledTree::prefix();
+    EXPECT_TRUE(InstalledTree::holds(prefix / "Zorvane.app" / "Contents" / "MacOS" / "Zorvane"));
+    EXPECT_TRUE(InstalledTree::holds(prefix / "bin" / "zorvane-system"));
+    EXPECT_FALSE(InstalledTree::holds(prefix.string() + "-old/bin/zorvane-system"));
+    EXPECT_FALSE(InstalledTree::holds(prefix / ".." / "elsewhere" / "zorvane-system"));
+    EXPECT_FALSE(InstalledTree::holds("bin/zorvane-system"));
+    // The tests themselves do not run from it, so their defaults are the development ones.
+    EXPECT_FALSE(InstalledTree::runsFromIt());
 }
 
 } // namespace

@@ -1,116 +1,32 @@
 // Runs the real ZorvaneFilter and zorvane-system executables against a temporary system
 // directory, the way a person (or the application) uses them.
 #include "platform/linux/FileLock.h"
-#include "platform/linux/FilterConfigurationFile.h"
 #include "shared/CodeIdentity.h"
 #include "tests/support/BundleBuilder.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/LoopbackFrameListener.h"
 #include "tests/support/MachOBuilder.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/system-support/FilterPrograms.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <spawn.h>
-#include <sstream>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace zorvane {
 namespace {
 
 using testing::eventually;
 using namespace std::chrono_literals;
-
-std::string contents(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// A child process with its output in files; killed when the object goes away.
-class ChildProcess {
-public:
-    ChildProcess(const std::string& executable, const std::vector<std::string>& arguments,
-                 const std::filesystem::path& systemDirectory, const std::filesystem::path& output)
-        : output_(output) {
-        std::vector<std::string> environment = {"ZORVANE_SYSTEM_DIR=" + systemDirectory.string()};
-        for (char** entry = environ; *entry; ++entry) {
-            if (std::strncmp(*entry, "ZORVANE_SYSTEM_DIR=", 19) != 0) {
-                environment.emplace_back(*entry);
-            }
-        }
-        std::vector<char*> argv{const_cast<char*>(executable.c_str())};
-        for (const auto& argument : arguments) {
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        }
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (auto& entry : environment) {
-            envp.push_back(entry.data());
-        }
-        envp.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, (output.string() + ".out").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, (output.string() + ".err").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (posix_spawn(&pid_, executable.c_str(), &actions, nullptr, argv.data(), envp.data()) !=
-            0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~ChildProcess() {
-        if (pid_ > 0 && !status_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    bool started() const { return pid_ > 0; }
-    pid_t pid() const { return pid_; }
-    void signal(int number) const { ::kill(pid_, number); }
-
-    // The exit status, once it has exited within the time limit; -1 for a signal death.
-    std::optional<int> waitForExit(std::chrono::milliseconds limit = 10s) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!status_) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            } else if (std::chrono::steady_clock::now() >= deadline) {
-                return std::nullopt;
-            } else {
-                std::this_thread::sleep_for(10ms);
-            }
-        }
-        return status_;
-    }
-
-    std::string standardOutput() const { return contents(output_.string() + ".out"); }
-    std::string standardError() const { return contents(output_.string() + ".err"); }
-
-private:
-    std::filesystem::path output_;
-    pid_t pid_ = -1;
-    std::optional<int> status_;
-};
 
 // One connection to filter.sock.
 class Connection {
@@ -187,32 +103,16 @@ protected:
                                                      "com.example.other")));
     }
 
-    std::unique_ptr<ChildProcess> startHost() {
-        auto host =
-            std::make_unique<ChildProcess>(ZORVANE_FILTER_EXECUTABLE, std::vector<std::string>{},
-                                           system, directory / ("host" + std::to_string(++runs)));
-        EXPECT_TRUE(host->started());
-        EXPECT_TRUE(eventually([&] { return Connection(socket).connected(); }))
-            << host->standardError();
-        return host;
-    }
+    std::unique_ptr<ChildProcess> startHost() { return programs.startHost(); }
 
-    ChildProcess runTool(const std::vector<std::string>& arguments) {
-        ChildProcess tool(ZORVANE_SYSTEM_EXECUTABLE, arguments, system,
-                          directory / ("tool" + std::to_string(++runs)));
-        EXPECT_TRUE(tool.waitForExit().has_value());
-        return tool;
+    std::unique_ptr<ChildProcess> runTool(const std::vector<std::string>& arguments) {
+        return programs.runTool(arguments);
     }
 
     void writeConfiguration(bool enabled, PlistArray blockedIdentities,
                             PlistDictionary vendorConfiguration = {}) {
-        FilterConfiguration configuration;
-        configuration.enabled = enabled;
-        configuration.localizedDescription = "Zorvane";
-        vendorConfiguration["blockedCodeIdentities"] = std::move(blockedIdentities);
-        configuration.providerConfiguration = FilterConfiguration::ProviderConfiguration{
-            true, "dev.quillmoor.Zorvane.FilterExtension", std::move(vendorConfiguration)};
-        ASSERT_FALSE(FilterConfigurationFile::inDirectory(system).write(configuration));
+        ASSERT_TRUE(programs.writeConfiguration(enabled, std::move(blockedIdentities),
+                                                std::move(vendorConfiguration)));
     }
 
     // The verdict the host gives a flow of the simulated process running the executable.
@@ -232,7 +132,8 @@ protected:
     std::filesystem::path bundle = directory / "Blocked.app";
     std::filesystem::path blocked = bundle / "Contents" / "MacOS" / "Blocked";
     const std::string blockedKey = CodeIdentity::make("com.example.blocked", "TEAM123456").key();
-    int runs = 0;
+    testing::FilterPrograms programs{
+        {ZORVANE_FILTER_EXECUTABLE, ZORVANE_SYSTEM_EXECUTABLE}, system, directory / "logs"};
 };
 
 const std::string drop = R"({"verdict":"drop"})";
@@ -260,27 +161,27 @@ TEST_F(FilterHostEndToEnd, DropsABlockedSignedProcessUntilTheConfigurationChange
     // Through the command, by executable and by bundle, and with the helper acting for it.
     for (const auto& app : {blocked.string(), bundle.string()}) {
         auto tool = runTool({"flow", "--app", app, "--host", "example.com", "--port", "443"});
-        EXPECT_EQ(tool.waitForExit(), 0);
-        EXPECT_EQ(tool.standardOutput(), "drop\n") << tool.standardError();
+        EXPECT_EQ(tool->waitForExit(), 0);
+        EXPECT_EQ(tool->standardOutput(), "drop\n") << tool->standardError();
     }
     auto helper = runTool({"flow", "--app", blocked.string(), "--process",
                            (directory / "other").string(), "--host", "1.2.3.4", "--port", "80"});
-    EXPECT_EQ(helper.standardOutput(), "drop\n");
+    EXPECT_EQ(helper->standardOutput(), "drop\n");
     // Local destinations and name look-ups stay allowed.
     EXPECT_EQ(runTool({"flow", "--app", blocked.string(), "--host", "127.0.0.1", "--port", "80"})
-                  .standardOutput(),
+                  ->standardOutput(),
               "allow\n");
     EXPECT_EQ(
         runTool({"flow", "--app", blocked.string(), "--host", "9.9.9.9", "--port", "53", "--udp"})
-            .standardOutput(),
+            ->standardOutput(),
         "allow\n");
 
     auto status = runTool({"status"});
-    EXPECT_EQ(status.waitForExit(), 0);
-    EXPECT_NE(status.standardOutput().find("Filter host: running (filter.sock answers)"),
+    EXPECT_EQ(status->waitForExit(), 0);
+    EXPECT_NE(status->standardOutput().find("Filter host: running (filter.sock answers)"),
               std::string::npos)
-        << status.standardOutput();
-    EXPECT_NE(status.standardOutput().find("Blocked code identities: 1"), std::string::npos);
+        << status->standardOutput();
+    EXPECT_NE(status->standardOutput().find("Blocked code identities: 1"), std::string::npos);
 
     writeConfiguration(true, PlistArray{});
     ASSERT_TRUE(eventually([&] { return verdictFor(blocked) == allow; }));
@@ -289,7 +190,7 @@ TEST_F(FilterHostEndToEnd, DropsABlockedSignedProcessUntilTheConfigurationChange
     writeConfiguration(false, PlistArray{blockedKey});
     ASSERT_TRUE(eventually([&] { return verdictFor(blocked) == allow; }));
     EXPECT_EQ(runTool({"flow", "--app", bundle.string(), "--host", "example.com", "--port", "443"})
-                  .standardOutput(),
+                  ->standardOutput(),
               "allow\n");
 }
 
@@ -324,12 +225,12 @@ TEST_F(FilterHostEndToEnd, MalformedLinesGetErrorsAndOverlongLinesEndTheConnecti
 
 TEST_F(FilterHostEndToEnd, OneHostPerDirectoryAndACleanStopOnSigterm) {
     auto host = startHost();
-    ChildProcess second(ZORVANE_FILTER_EXECUTABLE, {}, system, directory / "second");
-    const auto status = second.waitForExit();
+    auto second = programs.launch(ZORVANE_FILTER_EXECUTABLE, {}, "second");
+    const auto status = second->waitForExit();
     ASSERT_TRUE(status.has_value());
     EXPECT_NE(*status, 0);
-    EXPECT_NE(second.standardError().find("another filter host already runs"), std::string::npos)
-        << second.standardError();
+    EXPECT_NE(second->standardError().find("another filter host already runs"), std::string::npos)
+        << second->standardError();
     EXPECT_TRUE(Connection(socket).connected()); // the first one still serves
 
     writeConfiguration(true, PlistArray{blockedKey});
@@ -343,10 +244,10 @@ TEST_F(FilterHostEndToEnd, OneHostPerDirectoryAndACleanStopOnSigterm) {
     // With no host the filter fails open, and the command says so.
     auto flow =
         runTool({"flow", "--app", blocked.string(), "--host", "example.com", "--port", "443"});
-    EXPECT_EQ(flow.waitForExit(), 0);
-    EXPECT_EQ(flow.standardOutput(), "allow\n");
-    EXPECT_NE(flow.standardError().find("not running"), std::string::npos);
-    EXPECT_NE(runTool({"status"}).standardOutput().find("Filter host: not running"),
+    EXPECT_EQ(flow->waitForExit(), 0);
+    EXPECT_EQ(flow->standardOutput(), "allow\n");
+    EXPECT_NE(flow->standardError().find("not running"), std::string::npos);
+    EXPECT_NE(runTool({"status"})->standardOutput().find("Filter host: not running"),
               std::string::npos);
 
     // And a new host can take over the directory.
@@ -418,20 +319,20 @@ TEST_F(FilterHostEndToEnd, AKeeperTakesOverAHostLeftBehindAndItsHostDiesWithIt) 
     auto leftBehind = startHost();
     ASSERT_TRUE(eventually([&] { return hostLockHolder(system) == leftBehind->pid(); }));
 
-    ChildProcess keeper(ZORVANE_FILTER_EXECUTABLE, {"--keep-alive"}, system, directory / "keeper");
-    ASSERT_TRUE(keeper.started());
+    auto keeper = programs.launch(ZORVANE_FILTER_EXECUTABLE, {"--keep-alive"}, "keeper");
+    ASSERT_TRUE(keeper->started());
     EXPECT_EQ(leftBehind->waitForExit(), 0) << leftBehind->standardError();
     ASSERT_TRUE(eventually([&] {
         const pid_t holder = hostLockHolder(system);
         return holder > 0 && holder != leftBehind->pid() && Connection(socket).connected();
-    })) << keeper.standardError();
+    })) << keeper->standardError();
     writeConfiguration(true, PlistArray{blockedKey});
     EXPECT_TRUE(eventually([&] { return verdictFor(blocked) == drop; }));
 
     // The keeper dies without a chance to stop its host: the host goes too, cleanly.
     const pid_t kept = hostLockHolder(system);
-    keeper.signal(SIGKILL);
-    EXPECT_EQ(keeper.waitForExit(), -1);
+    keeper->signal(SIGKILL);
+    EXPECT_EQ(keeper->waitForExit(), 128 + SIGKILL);
     EXPECT_TRUE(eventually([&] { return !FileLock::isHeld(system / "filter-host.lock"); }))
         << "process " << kept << " outlived its keeper";
     EXPECT_FALSE(std::filesystem::exists(socket));
@@ -459,9 +360,9 @@ TEST_F(FilterHostEndToEnd, TheCommandRejectsWrongArguments) {
     };
     for (const auto& arguments : wrong) {
         auto tool = runTool(arguments);
-        EXPECT_EQ(tool.waitForExit(), 2) << ::testing::PrintToString(arguments);
-        EXPECT_NE(tool.standardError().find("usage"), std::string::npos);
-        EXPECT_EQ(tool.standardOutput(), "");
+        EXPECT_EQ(tool->waitForExit(), 2) << ::testing::PrintToString(arguments);
+        EXPECT_NE(tool->standardError().find("usage"), std::string::npos);
+        EXPECT_EQ(tool->standardOutput(), "");
     }
 }
 

@@ -132,6 +132,33 @@ TEST(LinuxTaskInspector, SignedExecutableGivesIdentifierAndEntitlements) {
                                           executable.string()}));
 }
 
+TEST(LinuxTaskInspector, AFlatpakProcessIsItsApplicationOnlyWhenRootWroteItsSandboxInfo) {
+    const auto self = std::filesystem::canonical("/proc/self/exe");
+    TemporaryDirectory sandbox;
+    std::ofstream(sandbox / ".flatpak-info")
+        << "[Application]\nname=org.example.Maps\nruntime=runtime/org.example.Platform/x86_64/1\n";
+    FakeProcTree proc(4243, 99, self);
+    std::filesystem::create_symlink(sandbox.path(), proc.root() / "4243" / "root");
+    const auto token = LinuxAuditTokens::tokenForPid(4243, proc.root());
+    ASSERT_TRUE(token);
+    auto inspector = std::make_shared<LinuxTaskInspector>(proc.root());
+
+    if (geteuid() == 0) {
+        // As the desktop portal reads it: the file at the process's root, written by root.
+        ASSERT_EQ(inspector->createTask(*token)->signingIdentifier(), "org.example.Maps");
+        FilterDataProvider provider({.taskInspector = inspector});
+        provider.setVendorConfiguration(std::make_shared<const PlistDictionary>(PlistDictionary{
+            {"blockedCodeIdentities", PlistArray{"." + Base64::encode("org.example.Maps")}}}));
+        FilterFlow flow;
+        flow.direction = FilterFlow::Direction::outbound;
+        flow.sourceProcessAuditToken = bytesOf(*token);
+        EXPECT_EQ(provider.handleNewFlow(flow), FilterVerdict::drop);
+        // A file someone else could have written names nothing: the program is itself.
+        ASSERT_EQ(::chown((sandbox / ".flatpak-info").c_str(), 1000, 1000), 0);
+    }
+    EXPECT_EQ(inspector->createTask(*token)->signingIdentifier(), self.string());
+}
+
 // A copy of this test's own ELF file at another path is another program; inside our own bundle
 // (the filter extension nested in the application included) it is ours.
 TEST(LinuxTaskInspector, ElfFilesOfOurOwnBundleCarryItsIdentifier) {

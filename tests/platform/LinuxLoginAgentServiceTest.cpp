@@ -1,10 +1,13 @@
 // The autostart entry of the login agent, made from the property list of the built bundle.
 #include "platform/linux/LinuxLoginAgentService.h"
 
+#include "platform/linux/InstanceLock.h"
 #include "shared/PlistCodec.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "zorvane/BuildInfo.h"
 
+#include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -103,7 +106,9 @@ std::filesystem::path copyOfBuiltBundle(const std::filesystem::path& bundle) {
 class LoginAgentEntry : public ::testing::Test {
 protected:
     LinuxLoginAgentService serviceFor(const std::filesystem::path& bundle) {
-        return LinuxLoginAgentService(bundle, build_info::agentPlistName, autostart);
+        // The entry alone: the built executable must not start as an agent of this machine.
+        return LinuxLoginAgentService(bundle, build_info::agentPlistName,
+                                      {.autostartDirectory = autostart, .startsAgent = false});
     }
 
     TemporaryDirectory directory;
@@ -191,8 +196,93 @@ TEST_F(LoginAgentEntry, BundleWithoutAUsableAgentListIsNotFound) {
         EXPECT_FALSE(std::filesystem::exists(entry)) << what;
     }
     // A name that reaches out of the bundle's folder is not found either.
-    LinuxLoginAgentService escaping(builtBundle, "../Info.plist", autostart);
+    LinuxLoginAgentService escaping(builtBundle, "../Info.plist",
+                                    {.autostartDirectory = autostart, .startsAgent = false});
     EXPECT_EQ(escaping.status(), Status::notFound);
+}
+
+// MARK: the running agent
+
+// A bundle whose agent is the stand-in at `program`, holding `lock`.
+std::filesystem::path standInBundle(const std::filesystem::path& bundle,
+                                    const std::filesystem::path& program,
+                                    const std::filesystem::path& lock) {
+    writeFile(bundle / agentListFolder / build_info::agentPlistName,
+              PlistCodec::toXml(
+                  PlistDictionary{{"Label", "dev.quillmoor.Zorvane.agent"},
+                                  {"ProgramArguments", PlistArray{PlistValue(program.string()),
+                                                                  PlistValue(lock.string())}}}));
+    return bundle;
+}
+
+class RunningAgent : public LoginAgentEntry {
+protected:
+    void TearDown() override {
+        if (const auto holder = InstanceLock::holder(lock); holder && holder->processIdentifier) {
+            ::kill(holder->processIdentifier, SIGTERM);
+        }
+    }
+
+    LinuxLoginAgentService serviceFor(const std::filesystem::path& bundle) {
+        return LinuxLoginAgentService(bundle, build_info::agentPlistName,
+                                      {.autostartDirectory = autostart, .agentLockFile = lock});
+    }
+
+    // The agent that holds the lock once one does.
+    std::optional<InstanceLock::Holder> runningAgent() {
+        std::optional<InstanceLock::Holder> found;
+        testing::eventually([&] {
+            found = InstanceLock::holder(lock);
+            return found && found->processIdentifier > 0;
+        });
+        return found;
+    }
+
+    // A copy of the stand-in program, so that the test may date it and place it where it likes.
+    std::filesystem::path programAt(const std::filesystem::path& path) {
+        std::filesystem::create_directories(path.parent_path());
+        std::filesystem::copy_file(ZORVANE_AGENT_STAND_IN, path,
+                                   std::filesystem::copy_options::overwrite_existing);
+        return path;
+    }
+
+    std::filesystem::path lock = directory / "container/status-agent.lock";
+};
+
+TEST_F(RunningAgent, RegisteringStartsTheAgentOnceAndReplacesAnotherBuilds) {
+    const auto program = programAt(directory / "one/Zorvane.app/Contents/MacOS/agent");
+    auto service = serviceFor(standInBundle(directory / "one/Zorvane.app", program, lock));
+    ASSERT_EQ(service.registerAgent(), std::nullopt);
+    const auto first = runningAgent();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->executable, std::filesystem::canonical(program));
+
+    // The same build registered again: the running agent stays, and no second one starts.
+    ASSERT_EQ(service.registerAgent(), std::nullopt);
+    EXPECT_EQ(runningAgent(), first);
+
+    // A new build installed over it: the old agent makes way for the new file.
+    std::filesystem::last_write_time(program, std::filesystem::last_write_time(program) +
+                                                  std::chrono::hours(1));
+    ASSERT_EQ(service.registerAgent(), std::nullopt);
+    std::optional<InstanceLock::Holder> second;
+    ASSERT_TRUE(testing::eventually([&] {
+        second = runningAgent();
+        return second && second->processIdentifier != first->processIdentifier;
+    }));
+    EXPECT_EQ(second->executable, first->executable);
+    EXPECT_GT(second->executableModified, first->executableModified);
+
+    // A build elsewhere replaces it too.
+    const auto other = programAt(directory / "two/Zorvane.app/Contents/MacOS/agent");
+    auto moved = serviceFor(standInBundle(directory / "two/Zorvane.app", other, lock));
+    ASSERT_EQ(moved.registerAgent(), std::nullopt);
+    std::optional<InstanceLock::Holder> third;
+    ASSERT_TRUE(testing::eventually([&] {
+        third = runningAgent();
+        return third && third->processIdentifier != second->processIdentifier;
+    }));
+    EXPECT_EQ(third->executable, std::filesystem::canonical(other));
 }
 
 } // namespace

@@ -136,6 +136,59 @@ TEST_F(LinuxRunningApplicationsTest, ReportsEachTerminationOnceIncludingAReusedP
     EXPECT_EQ(running.scan().size(), 1u);
 }
 
+TEST_F(LinuxRunningApplicationsTest, ListedLinuxProgramsAndFlatpakSandboxesRunTheirEntries) {
+    BlockedApplication editor;
+    editor.bundleIdentifier = "editor.desktop";
+    editor.signingIdentifier = "/opt/editor/editor";
+    editor.path = "/usr/share/applications/editor.desktop";
+    BlockedApplication maps = editor;
+    maps.bundleIdentifier = "org.example.Maps.desktop";
+    maps.signingIdentifier = "org.example.Maps";
+    maps.path = "/var/lib/flatpak/exports/share/applications/org.example.Maps.desktop";
+
+    const auto sandbox = [&](int pid, const std::string& name, bool rootOwned) {
+        const auto root = dir / ("sandbox" + std::to_string(pid));
+        fs::create_directories(root);
+        std::ofstream(root / ".flatpak-info") << "[Application]\nname=" << name << "\n";
+        if (!rootOwned) {
+            EXPECT_EQ(::chown((root / ".flatpak-info").c_str(), user, user), 0);
+        }
+        fs::create_symlink(root, proc.root() / std::to_string(pid) / "root");
+    };
+    proc.add(30, "/opt/editor/editor", 100, user);
+    proc.add(31, "/opt/editor/editor (deleted)", 100, user); // updated while it runs
+    proc.add(32, "/opt/editor/renderer", 100, user);         // a helper, not the application
+    proc.add(33, "/app/bin/maps", 100, user);
+    proc.add(34, "/app/bin/maps", 100, user);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        sandbox(33, "org.example.Maps", true);
+    }
+    sandbox(34, "org.example.Maps", false); // written by the process's own user: a claim
+
+    LinuxRunningApplications running(proc.root(), user);
+    EXPECT_TRUE(running.scan().empty()); // nothing listed, nothing of these is an application
+    running.setListedApplications({editor, maps});
+    auto applications = running.scan();
+    std::sort(applications.begin(), applications.end(), [](const auto& a, const auto& b) {
+        return a.processIdentifier < b.processIdentifier;
+    });
+    ASSERT_EQ(applications.size(), root ? 3u : 2u);
+    EXPECT_EQ(applications[0].bundleIdentifier, "editor.desktop");
+    EXPECT_EQ(applications[0].bundleURL, fs::path(editor.path));
+    EXPECT_EQ(applications[1].processIdentifier, 31);
+    if (root) {
+        EXPECT_EQ(applications[2].processIdentifier, 33);
+        EXPECT_EQ(applications[2].bundleIdentifier, "org.example.Maps.desktop");
+    }
+
+    // Once the editor is no longer listed, its quitting is no application's.
+    running.setListedApplications({maps});
+    EXPECT_TRUE(running.pollTerminated().empty());
+    proc.remove(30);
+    EXPECT_TRUE(running.pollTerminated().empty());
+}
+
 TEST_F(LinuxRunningApplicationsTest, SeesARealProcessRunningFromABundle) {
     const auto app = bundle("Sleeper.app", "com.example.sleeper");
     const auto executable = app / "Contents/MacOS/Sleeper";

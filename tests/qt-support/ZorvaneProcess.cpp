@@ -85,6 +85,16 @@ int ZorvaneProcess::terminate() {
     return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
 }
 
+std::optional<int> ZorvaneProcess::waitForExit(qint64 bound) {
+    const bool ended =
+        process_.state() == QProcess::NotRunning || process_.waitForFinished(int(bound));
+    read();
+    if (!ended || process_.exitStatus() != QProcess::NormalExit) {
+        return std::nullopt;
+    }
+    return process_.exitCode();
+}
+
 void ZorvaneProcess::read() {
     log_ += QString::fromUtf8(process_.readAllStandardError());
 }

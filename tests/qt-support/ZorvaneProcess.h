@@ -51,6 +51,10 @@ public:
     // Asks for an orderly quit, as a session ending would; the exit code, or -1.
     int terminate();
 
+    // Waits up to `bound` for the process to end by itself: its exit code, or nothing while it
+    // still runs (or when it crashed).
+    std::optional<int> waitForExit(qint64 bound = processBoundMs);
+
     const QString& log() const { return log_; }
     pid_t processId() const { return static_cast<pid_t>(process_.processId()); }
 

@@ -3,10 +3,13 @@
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <map>
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
+
+extern char** environ;
 
 namespace zorvane {
 namespace {
@@ -19,6 +22,28 @@ std::string contents(const std::filesystem::path& path) {
 }
 
 } // namespace
+
+std::vector<std::string> ChildProcess::environmentWith(const std::vector<std::string>& entries) {
+    std::map<std::string, std::string> values;
+    const auto put = [&values](const std::string& entry) {
+        if (const auto equals = entry.find('='); equals != std::string::npos) {
+            values[entry.substr(0, equals)] = entry.substr(equals + 1);
+        } else {
+            values.erase(entry);
+        }
+    };
+    for (char** entry = environ; *entry; ++entry) {
+        put(*entry);
+    }
+    for (const auto& entry : entries) {
+        put(entry);
+    }
+    std::vector<std::string> environment;
+    for (const auto& [name, value] : values) {
+        environment.push_back(name + "=" + value);
+    }
+    return environment;
+}
 
 ChildProcess::ChildProcess(const std::filesystem::path& executable,
                            const std::vector<std::string>& arguments,

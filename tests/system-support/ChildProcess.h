@@ -18,6 +18,10 @@ public:
                  const std::vector<std::string>& environment, const std::filesystem::path& output);
     ~ChildProcess();
 
+    // This process's environment with the given NAME=VALUE entries in place of inherited ones;
+    // an entry NAME without a value removes that name.
+    static std::vector<std::string> environmentWith(const std::vector<std::string>& entries);
+
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 

@@ -1,5 +1,6 @@
 #include "SystemSandbox.h"
 
+#include "ChildProcess.h"
 #include "app/store/ActivityLog.h"
 #include "app/store/AppBlockStore.h"
 #include "app/store/ApplicationIconRenderer.h"
@@ -7,6 +8,7 @@
 #include "app/ui/ViewSupport.h"
 #include "platform/linux/ExtensionStateFile.h"
 #include "platform/linux/FileLock.h"
+#include "platform/linux/InstanceLock.h"
 #include "platform/linux/PlistPreferences.h"
 #include "platform/linux/SystemDirectory.h"
 #include "shared/RecordJson.h"
@@ -16,11 +18,8 @@
 #include <csignal>
 #include <cstring>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <thread>
-
-extern char** environ;
 
 namespace zorvane {
 namespace fs = std::filesystem;
@@ -40,45 +39,30 @@ fs::path SystemSandbox::preferencesFile() const {
 }
 
 std::vector<std::string> SystemSandbox::environment(const EnvironmentOptions& options) const {
-    std::map<std::string, std::string> values;
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string text = *entry;
-        const auto equals = text.find('=');
-        if (equals != std::string::npos) {
-            values[text.substr(0, equals)] = text.substr(equals + 1);
-        }
-    }
-    values.erase("ZORVANE_AUTO_APPROVE");
-    values.erase("ZORVANE_APPLICATIONS_DIR");
-    values["ZORVANE_SYSTEM_DIR"] = systemDirectory().string();
-    values["ZORVANE_CONTAINER_DIR"] = containerDirectory().string();
-    values["ZORVANE_PREFERENCES"] = preferencesFile().string();
-    values["ZORVANE_SECRETS_DIR"] = (root_ / "secrets").string();
-    values["XDG_CONFIG_HOME"] = (root_ / "config").string();
-    values["XDG_DATA_HOME"] = (root_ / "data").string();
-    values["XDG_STATE_HOME"] = (root_ / "state").string();
-    // Whatever else keeps files in the home directory (a keyring, caches) keeps them here.
-    values["HOME"] = (root_ / "home").string();
-    values["XDG_CACHE_HOME"] = (root_ / "home" / ".cache").string();
-    // Nothing leaves the machine: an update check finds nobody listening.
-    values["ZORVANE_UPDATE_MANIFEST_URL"] = "http://127.0.0.1:9/updates/latest.json";
+    std::vector<std::string> entries = {
+        "ZORVANE_AUTO_APPROVE",
+        "ZORVANE_APPLICATIONS_DIR",
+        "ZORVANE_SYSTEM_DIR=" + systemDirectory().string(),
+        "ZORVANE_CONTAINER_DIR=" + containerDirectory().string(),
+        "ZORVANE_PREFERENCES=" + preferencesFile().string(),
+        "ZORVANE_SECRETS_DIR=" + (root_ / "secrets").string(),
+        "XDG_CONFIG_HOME=" + (root_ / "config").string(),
+        "XDG_DATA_HOME=" + (root_ / "data").string(),
+        "XDG_STATE_HOME=" + (root_ / "state").string(),
+        // Whatever else keeps files in the home directory (a keyring, caches) keeps them here.
+        "HOME=" + (root_ / "home").string(),
+        "XDG_CACHE_HOME=" + (root_ / "home" / ".cache").string(),
+        // Nothing leaves the machine: an update check finds nobody listening.
+        "ZORVANE_UPDATE_MANIFEST_URL=http://127.0.0.1:9/updates/latest.json",
+    };
     if (options.autoApprove) {
-        values["ZORVANE_AUTO_APPROVE"] = "1";
+        entries.emplace_back("ZORVANE_AUTO_APPROVE=1");
     }
     if (options.applicationsDirectory) {
-        values["ZORVANE_APPLICATIONS_DIR"] = options.applicationsDirectory->string();
+        entries.push_back("ZORVANE_APPLICATIONS_DIR=" + options.applicationsDirectory->string());
     }
-    for (const auto& entry : options.extra) {
-        const auto equals = entry.find('=');
-        if (equals != std::string::npos) {
-            values[entry.substr(0, equals)] = entry.substr(equals + 1);
-        }
-    }
-    std::vector<std::string> environment;
-    for (const auto& [name, value] : values) {
-        environment.push_back(name + "=" + value);
-    }
-    return environment;
+    entries.insert(entries.end(), options.extra.begin(), options.extra.end());
+    return ChildProcess::environmentWith(entries);
 }
 
 std::optional<BlockedApplication> SystemSandbox::inspect(const fs::path& bundle) {
@@ -186,6 +170,21 @@ bool SystemSandbox::stopFilter() const {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
+}
+
+bool SystemSandbox::stopStatusAgent() const {
+    const auto lock = containerDirectory() / "status-agent.lock";
+    if (const auto agent = InstanceLock::holder(lock); agent && agent->processIdentifier > 0) {
+        ::kill(agent->processIdentifier, SIGTERM);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (FileLock::isHeld(lock)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 std::optional<long> SystemSandbox::peakResidentKiB(pid_t pid) {

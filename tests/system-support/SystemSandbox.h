@@ -67,6 +67,9 @@ public:
     bool hostRunning() const;
     // Stops the keeper, and with it the host; true once both are gone (within 15 s).
     bool stopFilter() const;
+    // Ends the status agent that the application started when it registered it (it outlives
+    // the application, as a login agent does); true once none runs.
+    bool stopStatusAgent() const;
 
     // The peak resident set of a running process (VmHWM), in KiB.
     static std::optional<long> peakResidentKiB(pid_t pid);

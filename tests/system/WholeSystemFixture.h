@@ -34,6 +34,7 @@ protected:
             EXPECT_EQ(application->waitForExit(), 0) << application->standardError();
         }
         EXPECT_TRUE(sandbox.stopFilter());
+        EXPECT_TRUE(sandbox.stopStatusAgent());
     }
 
     // Seeds the list with these samples and protection on, as a person who dropped them left it.

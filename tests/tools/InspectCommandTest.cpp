@@ -1,4 +1,5 @@
 // zorvane-system inspect, run as a person would: a separate process, its output parsed back.
+#include "shared/PlatformWording.h"
 #include "shared/RecordJson.h"
 #include "tests/support/BundleBuilder.h"
 #include "tests/support/MachOBuilder.h"
@@ -79,7 +80,7 @@ TEST(InspectCommand, ReportsInspectionErrorsAndUsage) {
     fs::create_directories(dir.path() / "Folder.apps");
     auto run = inspect(quoted(dir.path() / "Folder.apps"));
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.output, "Drop an application with the .app extension.\n");
+    EXPECT_EQ(run.output, std::string(PlatformWording::text("inspection.notAnApplication")) + "\n");
 
     auto unsignedApp = BundleBuilder::application(dir.path() / "Plain.app", "com.example.plain",
                                                   MachOBuilder::thin(MachOSliceSpec{}).bytes());

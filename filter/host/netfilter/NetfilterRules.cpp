@@ -83,10 +83,11 @@ std::string NetfilterRules::installTransaction(Family family, const std::string&
     out += ":" + chain + " - [0:0]\n";
     out += marked + " -p tcp -j REJECT --reject-with tcp-reset\n";
     out += marked + " -p udp -j REJECT --reject-with " + unreachable + "\n";
-    for (const char* protocol : {"tcp", "udp"}) {
-        out += "-A " + chain + " -p " + protocol + " -m conntrack --ctstate NEW -j NFQUEUE " +
-               queue + " --queue-bypass\n";
-    }
+    // Every TCP connection begins with a SYN, also one whose ports match a closed connection
+    // conntrack still remembers and does not count as new.
+    out += "-A " + chain + " -p tcp --syn -j NFQUEUE " + queue + " --queue-bypass\n";
+    out += "-A " + chain + " -p udp -m conntrack --ctstate NEW -j NFQUEUE " + queue +
+           " --queue-bypass\n";
     out += deletions(jumps);
     out += "-I OUTPUT 1 -j " + chain + "\n";
     out += "COMMIT\n";

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "filter/host/netfilter/PacketHeaders.h"
+#include "platform/linux/InetDiagnostics.h"
 
 #include <cstdint>
 #include <mutex>
@@ -19,19 +20,13 @@ public:
     };
 
     SocketDiagnostics();
-    ~SocketDiagnostics();
-    SocketDiagnostics(const SocketDiagnostics&) = delete;
-    SocketDiagnostics& operator=(const SocketDiagnostics&) = delete;
 
     // None when no socket has that 5-tuple (any more), or when the kernel cannot be asked.
     std::optional<Socket> socketOf(const PacketHeaders& packet);
 
 private:
-    std::optional<Socket> ask(const PacketHeaders& packet, bool localFirst);
-
     std::mutex lock_;
-    int descriptor_ = -1;
-    std::uint32_t sequence_ = 0;
+    InetDiagnostics diagnostics_;
 };
 
 } // namespace zorvane

@@ -1,7 +1,7 @@
 #include "filter/host/netfilter/NetfilterRules.h"
 
-#include "NetworkNamespace.h"
 #include "filter/host/netfilter/ExternalCommand.h"
+#include "tests/system-support/NetworkNamespace.h"
 
 #include <algorithm>
 #include <gmock/gmock.h>
@@ -71,8 +71,8 @@ TEST_F(NetfilterRulesTest, StartWritesOurChainBehindOneJumpAndStopLeavesOnlyWhat
                                    std::string("-A ZV_TEST -p udp -m mark --mark 0x2f5a0001 -j "
                                                "REJECT --reject-with ") +
                                        unreachable,
-                                   "-A ZV_TEST -p tcp -m conntrack --ctstate NEW -j NFQUEUE "
-                                   "--queue-balance 100:101 --queue-bypass",
+                                   "-A ZV_TEST -p tcp -m tcp --tcp-flags FIN,SYN,RST,ACK SYN -j "
+                                   "NFQUEUE --queue-balance 100:101 --queue-bypass",
                                    "-A ZV_TEST -p udp -m conntrack --ctstate NEW -j NFQUEUE "
                                    "--queue-balance 100:101 --queue-bypass"}))
                 << tool;
@@ -111,8 +111,8 @@ TEST_F(NetfilterRulesTest, LeftoversOfACrashedHostAreReplaced) {
             EXPECT_EQ(outputRules(lines), std::vector<std::string>{"-A OUTPUT -j ZV_TEST"});
             EXPECT_EQ(std::count(lines.begin(), lines.end(), "-A ZV_TEST -j DROP"), 0) << tool;
             EXPECT_EQ(std::count(lines.begin(), lines.end(),
-                                 "-A ZV_TEST -p tcp -m conntrack --ctstate NEW -j NFQUEUE "
-                                 "--queue-num 7 --queue-bypass"),
+                                 "-A ZV_TEST -p tcp -m tcp --tcp-flags FIN,SYN,RST,ACK SYN -j "
+                                 "NFQUEUE --queue-num 7 --queue-bypass"),
                       1)
                 << tool;
         }

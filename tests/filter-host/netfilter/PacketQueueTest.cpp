@@ -1,8 +1,8 @@
 #include "filter/host/netfilter/PacketQueue.h"
 
-#include "NetworkNamespace.h"
 #include "filter/host/netfilter/NetfilterRules.h"
 #include "tests/support/Eventually.h"
+#include "tests/system-support/NetworkNamespace.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -159,13 +159,16 @@ TEST_F(PacketQueueTest, ARefusedConnectionFailsAtOnceAndAnAllowedOneGoesThrough)
             }
         }
 
+        // A refused SYN the kernel sends again before its reset arrives (seen on a loaded
+        // machine) is queued and refused a second time: more drops, never fewer.
         const auto counts = queue.counts();
-        EXPECT_EQ(counts.queued, 8u);
-        EXPECT_EQ(counts.dropped, 4u);
+        EXPECT_GE(counts.queued, 8u);
+        EXPECT_GE(counts.dropped, 4u);
         EXPECT_EQ(counts.allowed, 4u);
+        EXPECT_EQ(counts.queued, counts.dropped + counts.allowed);
         EXPECT_EQ(counts.unreadable, 0u);
         std::lock_guard lock(seenLock);
-        ASSERT_EQ(seen.size(), 8u);
+        ASSERT_EQ(seen.size(), counts.queued);
         EXPECT_EQ(seen.front().protocol, PacketHeaders::tcp);
         EXPECT_EQ(seen.front().destinationText(), NetworkNamespace::ipv4Address);
         EXPECT_EQ(seen.back().protocol, PacketHeaders::udp);
