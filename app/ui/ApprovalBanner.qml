@@ -62,6 +62,8 @@ Banner {
                 spacing: 8
                 PushButton {
                     objectName: "openSystemSettingsButton"
+                    // On Linux an administrator approves with a command; no settings page helps.
+                    visible: Qt.platform.os !== "linux"
                     text: Texts.text("approval.openSettings")
                     onClicked: root.support.openLoginItemsSettings()
                 }
