@@ -11,7 +11,7 @@ packages=(
   qt6-base-dev qt6-declarative-dev qml6-module-qtqml qml6-module-qtquick
   qml6-module-qtquick-controls qml6-module-qtquick-layouts qml6-module-qtquick-window
   qml6-module-qtqml-workerscript qml6-module-qtquick-templates qml6-module-qt-labs-platform
-  qml6-module-qttest qt6-image-formats-plugins qtkeychain-qt6-dev libsecret-1-0
+  qml6-module-qttest qt6-image-formats-plugins libqt6svg6 qtkeychain-qt6-dev libsecret-1-0
   xvfb xauth dbus gnome-keyring fonts-material-design-icons-iconfont
   iptables iproute2 libnetfilter-queue-dev libmnl-dev
   dpkg-dev systemd pkexec

@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QImageWriter>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -334,6 +335,32 @@ TEST_F(InspectionTest, IconIsRenderedAt128PixelsWhenItCanBeDecoded) {
     auto escaping =
         app("Escape.app", {{"CFBundleIconFile", "../../Icon.app/Contents/Resources/AppIcon"}});
     EXPECT_FALSE(inspectOk(escaping.path(), inspector).iconData.has_value());
+}
+
+// Many themes ship their application icons only as SVG; they need the SVG image plugin installed.
+TEST_F(InspectionTest, ADesktopEntrysSvgIconFromTheThemeIsRenderedAt128Pixels) {
+    const auto program = dir.path() / "opt/editor/editor";
+    fs::create_directories(program.parent_path());
+    fs::copy_file("/bin/true", program);
+    const auto svg = dir.path() / "share/icons/hicolor/scalable/apps/editor.svg";
+    fs::create_directories(svg.parent_path());
+    std::ofstream(svg) << R"(<svg xmlns="http://www.w3.org/2000/svg" width="16" height="16">)"
+                       << R"(<rect width="16" height="16" fill="#1e90ff"/></svg>)";
+    const auto entry = dir.path() / "share/applications/editor.desktop";
+    fs::create_directories(entry.parent_path());
+    std::ofstream(entry) << "[Desktop Entry]\nType=Application\nName=Editor\nIcon=editor\n"
+                         << "Exec=" << program.string() << " %F\n";
+    DesktopEnvironment desktop;
+    desktop.dataDirectories = {dir.path() / "share"};
+    desktop.iconThemes = {"hicolor"};
+
+    const auto inspected =
+        inspectOk(entry, ApplicationInspector(&ApplicationIconRenderer::render, desktop));
+    ASSERT_TRUE(inspected.iconData.has_value()) << "is the SVG image plugin installed?";
+    const auto png = QImage::fromData(inspected.iconData->data(),
+                                      static_cast<int>(inspected.iconData->size()), "PNG");
+    EXPECT_EQ(png.size(), QSize(128, 128));
+    EXPECT_EQ(png.pixelColor(64, 64), QColor("#1e90ff"));
 }
 
 } // namespace

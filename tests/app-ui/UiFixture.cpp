@@ -1,6 +1,8 @@
 #include "UiFixture.h"
 
 #include "app/store/ActivityLog.h"
+#include "app/store/ApplicationIconRenderer.h"
+#include "app/store/ApplicationInspector.h"
 #include "app/ui/ProtectionStatus.h"
 #include "app/ui/ViewSupport.h"
 #include "app/update/UpdateController.h"
@@ -19,6 +21,8 @@
 #include <QTimeZone>
 #include <QtTest/QTest>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <nlohmann/json.hpp>
 
@@ -103,6 +107,7 @@ void UiFixture::reset() {
     viewBundle_ = std::make_shared<FakeMainBundle>();
     clock_ = std::make_shared<ManualClock>(fixtures::start);
     container_ = std::make_unique<TemporaryDirectory>();
+    desktop_ = std::make_unique<TemporaryDirectory>();
     log_.reset();
     applications_.clear();
     grants_.clear();
@@ -151,11 +156,74 @@ QString UiFixture::addApplication(const QString& name, const QString& bundleIden
     return QString::fromStdString(application.id.string());
 }
 
+QString UiFixture::installDesktopEntry(const QString& name, const QString& format,
+                                       const QString& colour) {
+    const std::string id = utf8(name.toLower().remove(' '));
+    const auto root = desktop_->path();
+    const auto program = root / "opt" / id / id;
+    std::filesystem::create_directories(program.parent_path());
+    std::filesystem::copy_file("/bin/true", program,
+                               std::filesystem::copy_options::overwrite_existing);
+    const auto icons = root / "share/icons/hicolor";
+    if (format == "svg") {
+        const auto svg = icons / "scalable/apps" / (id + ".svg");
+        std::filesystem::create_directories(svg.parent_path());
+        std::ofstream(svg) << R"(<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 64 64">)"
+                           << R"(<rect x="4" y="4" width="56" height="56" rx="12" fill=")"
+                           << utf8(colour) << R"("/>)"
+                           << R"(<circle cx="32" cy="32" r="14" fill="none" stroke="white" )"
+                           << R"(stroke-width="6"/></svg>)";
+    } else {
+        const auto png = icons / "256x256/apps" / (id + ".png");
+        std::filesystem::create_directories(png.parent_path());
+        QImage image(256, 256, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(colour));
+        painter.drawEllipse(QRectF(16, 16, 224, 224));
+        painter.setBrush(Qt::white);
+        painter.drawRect(QRectF(88, 88, 80, 80));
+        painter.end();
+        image.save(QString::fromStdString(png.string()), "PNG");
+    }
+    const auto entry = root / "share/applications" / (id + ".desktop");
+    std::filesystem::create_directories(entry.parent_path());
+    std::ofstream(entry) << "[Desktop Entry]\nType=Application\nName=" << utf8(name)
+                         << "\nIcon=" << id << "\nExec=" << program.string() << " %U\n";
+    return QString::fromStdString(entry.string());
+}
+
+QVariantMap UiFixture::addInspected(const QString& path) {
+    DesktopEnvironment desktop;
+    desktop.dataDirectories = {desktop_->path() / "share"};
+    desktop.iconThemes = {"hicolor"};
+    const auto result = ApplicationInspector(&ApplicationIconRenderer::render, desktop)
+                            .inspect(utf8(path), Uuid::random());
+    const auto* application = std::get_if<BlockedApplication>(&result);
+    if (!application) {
+        return {};
+    }
+    applications_.push_back(*application);
+    return {{QStringLiteral("id"), QString::fromStdString(application->id.string())},
+            {QStringLiteral("signingIdentifier"),
+             QString::fromStdString(application->signingIdentifier)},
+            {QStringLiteral("hasIcon"), application->iconData.has_value()}};
+}
+
 void UiFixture::addEvent(const QString& processSigningIdentifier, const QString& host,
                          const QString& port, qint64 count, double secondsAgo) {
-    auto event = fixtures::event(utf8(processSigningIdentifier), "TEAM123456",
-                                 clock_->now().addingSeconds(-secondsAgo), count, utf8(host));
+    const bool isLinuxProgram = processSigningIdentifier.startsWith('/');
+    auto event =
+        fixtures::event(utf8(processSigningIdentifier),
+                        isLinuxProgram ? std::nullopt : std::optional<std::string>("TEAM123456"),
+                        clock_->now().addingSeconds(-secondsAgo), count, utf8(host));
     event.destinationPort = port.isEmpty() ? std::nullopt : std::optional<std::string>(utf8(port));
+    // The filter names a Linux program's executable as well, as its process's name.
+    if (isLinuxProgram) {
+        event.processExecutablePath = utf8(processSigningIdentifier);
+    }
     events_.push_back(event);
 }
 
@@ -425,9 +493,16 @@ bool UiFixture::reportEvent(const QString& processSigningIdentifier, const QStri
     if (!store_ || !log_) {
         return false;
     }
-    auto event = fixtures::event(utf8(processSigningIdentifier), "TEAM123456", clock_->now(), count,
-                                 utf8(host));
+    const bool isLinuxProgram = processSigningIdentifier.startsWith('/');
+    auto event =
+        fixtures::event(utf8(processSigningIdentifier),
+                        isLinuxProgram ? std::nullopt : std::optional<std::string>("TEAM123456"),
+                        clock_->now(), count, utf8(host));
     event.destinationPort = port.isEmpty() ? std::nullopt : std::optional<std::string>(utf8(port));
+    // The filter names a Linux program's executable as well, as its process's name.
+    if (isLinuxProgram) {
+        event.processExecutablePath = utf8(processSigningIdentifier);
+    }
     log_->mergeEvents({event});
     const std::size_t expected = log_->loadEvents().size();
     store_->refreshActivity();

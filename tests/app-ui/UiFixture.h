@@ -48,7 +48,17 @@ public:
     // An application with `helpers` bundled helper identities; returns its id.
     Q_INVOKABLE QString addApplication(const QString& name, const QString& bundleIdentifier,
                                        int helpers = 0);
-    // A blocked-activity aggregate of a process signed with the identifier, last seen
+    // A Linux application installed in a desktop of the fixture's own: a program in a
+    // directory of its own and its desktop entry, whose icon is in the desktop's icon theme as
+    // `format` ("png" or "svg"), a tile in `colour`. Returns the entry's path.
+    Q_INVOKABLE QString installDesktopEntry(const QString& name, const QString& format,
+                                            const QString& colour);
+    // What the real inspection makes of the file in that desktop (icon included) joins the
+    // stored list; its "id", "signingIdentifier" and "hasIcon", or nothing when inspection
+    // refused it.
+    Q_INVOKABLE QVariantMap addInspected(const QString& path);
+    // A blocked-activity aggregate of a process signed with the identifier (a path: an
+    // unsigned Linux program, without a team, reported with its executable's path), last seen
     // `secondsAgo` before now.
     Q_INVOKABLE void addEvent(const QString& processSigningIdentifier, const QString& host,
                               const QString& port, qint64 count = 1, double secondsAgo = 60);
@@ -140,6 +150,7 @@ private:
     std::shared_ptr<FakeMainBundle> viewBundle_;
     std::shared_ptr<ManualClock> clock_;
     std::unique_ptr<TemporaryDirectory> container_;
+    std::unique_ptr<TemporaryDirectory> desktop_;
     std::shared_ptr<ActivityLog> log_;
     std::vector<BlockedApplication> applications_;
     std::vector<TemporaryAccessGrant> grants_;

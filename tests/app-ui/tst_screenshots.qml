@@ -128,6 +128,37 @@ TestCase {
         renderInEachPalette(window, "main-window-applications-expanded")
     }
 
+    // Linux applications as a person adds them: desktop entries inspected for real, their icons
+    // from an icon theme, one PNG and two SVG.
+    function test_linuxApplications() {
+        const editor = fixture.addInspected(fixture.installDesktopEntry("Text Editor", "png",
+                                                                        "#2f6fdf"))
+        const browser = fixture.addInspected(fixture.installDesktopEntry("Web Browser", "svg",
+                                                                         "#e8772e"))
+        const player = fixture.addInspected(fixture.installDesktopEntry("Music Player", "svg",
+                                                                        "#2a9d6f"))
+        verify(editor.id && browser.id && player.id)
+        verify(editor.hasIcon && browser.hasIcon && player.hasIcon)
+        fixture.addEvent(browser.signingIdentifier, "telemetry.browser.example", "443", 6, 30)
+        fixture.addEvent(player.signingIdentifier, "stream.example.net", "443", 2, 900)
+        fixture.setProtectionRequested(true)
+        verify(fixture.start())
+        verify(fixture.setFilterStatus("enabled"))
+        const window = show(windowComponent)
+        compare(findChild(window.view, "activityCount").text, "2")
+        renderInEachPalette(window, "main-window-linux-applications")
+        const list = findChild(window.view, "scrollArea")
+        list.positionViewAtEnd()
+        tryVerify(() => findChild(window.view, "applicationCount") !== null)
+        compare(findChild(window.view, "applicationCount").text, "3")
+        renderInEachPalette(window, "main-window-linux-applications-list")
+        // A program's process list names it by its executable.
+        mouseClick(findChild(window.view, "summaryButton"))
+        tryVerify(() => findChild(window.view, "componentList") !== null)
+        list.positionViewAtEnd()
+        renderInEachPalette(window, "main-window-linux-applications-expanded")
+    }
+
     function test_awaitingApproval() {
         fixture.addApplication("Mail", "com.example.mail")
         fixture.setProtectionRequested(true)

@@ -4,6 +4,9 @@
 #include "tests/support/Eventually.h"
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -38,6 +41,18 @@ void killRemainingChildren() {
             ::waitpid(child, nullptr, 0);
         }
     }
+}
+
+// Loopback up with the two documentation addresses, in the calling thread's namespace.
+bool prepareLoopback() {
+    return ExternalCommand::run({"ip", "link", "set", "lo", "up"}).succeeded() &&
+           ExternalCommand::run({"ip", "addr", "add",
+                                 std::string(NetworkNamespace::ipv4Address) + "/32", "dev", "lo"})
+               .succeeded() &&
+           ExternalCommand::run({"ip", "-6", "addr", "add",
+                                 std::string(NetworkNamespace::ipv6Address) + "/128", "dev", "lo",
+                                 "nodad"})
+               .succeeded();
 }
 
 } // namespace
@@ -88,15 +103,7 @@ std::string NetworkNamespace::run(const std::function<void()>& body,
             std::fprintf(stderr, "unshare(CLONE_NEWNET) failed\n");
             ::_exit(3);
         }
-        const bool ready =
-            ExternalCommand::run({"ip", "link", "set", "lo", "up"}).succeeded() &&
-            ExternalCommand::run(
-                {"ip", "addr", "add", std::string(ipv4Address) + "/32", "dev", "lo"})
-                .succeeded() &&
-            ExternalCommand::run({"ip", "-6", "addr", "add", std::string(ipv6Address) + "/128",
-                                  "dev", "lo", "nodad"})
-                .succeeded();
-        if (!ready) {
+        if (!prepareLoopback()) {
             std::fprintf(stderr, "the namespace's loopback could not be set up\n");
             ::_exit(4);
         }
@@ -124,6 +131,31 @@ std::string NetworkNamespace::run(const std::function<void()>& body,
         return "the namespace could not be prepared (status " +
                std::to_string(WEXITSTATUS(*status)) + ")";
     }
+}
+
+std::string NetworkNamespace::runOnThisThread(const std::function<void()>& body) {
+    // A network namespace belongs to the thread; a process's other threads keep theirs.
+    const int original = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    if (original < 0) {
+        return "this thread's network namespace cannot be opened";
+    }
+    if (::unshare(CLONE_NEWNET) != 0) {
+        ::close(original);
+        return "unshare(CLONE_NEWNET) failed";
+    }
+    std::string failure;
+    if (prepareLoopback()) {
+        body();
+    } else {
+        failure = "the namespace's loopback could not be set up";
+    }
+    if (::setns(original, CLONE_NEWNET) != 0) {
+        // Every later test on this thread would run in the wrong namespace.
+        std::fprintf(stderr, "could not return to the original network namespace\n");
+        std::abort();
+    }
+    ::close(original);
+    return failure;
 }
 
 } // namespace zorvane::testing

@@ -24,6 +24,14 @@ public:
     // returns. Empty when the body passed.
     static std::string run(const std::function<void()>& body,
                            std::chrono::milliseconds limit = std::chrono::seconds(60));
+
+    // Runs `body` on the calling thread inside a fresh namespace as above, for bodies that need
+    // this process's event loop and its Qt objects, which a forked child cannot use. Only the
+    // calling thread moves: what it starts meanwhile (child processes, threads) is in the
+    // namespace, threads that exist already stay outside. The thread returns to its namespace
+    // afterwards. The body's failures are this test's own; the result names what kept the
+    // namespace from being prepared or left. Empty when it ran.
+    static std::string runOnThisThread(const std::function<void()>& body);
 };
 
 } // namespace zorvane::testing

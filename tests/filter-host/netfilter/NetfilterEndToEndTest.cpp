@@ -1,15 +1,8 @@
 // The real ZorvaneFilter --netfilter deciding real programs' connections, in a network namespace
 // of the test's own: copies of one probe program at different paths are different programs.
-#include "app/store/LinuxApplicationInspector.h"
-#include "app/store/RuleSet.h"
-#include "app/store/TemporaryAccess.h"
-#include "filter/FilterRuleSet.h"
 #include "filter/host/netfilter/ExternalCommand.h"
 #include "platform/linux/FileLock.h"
-#include "platform/linux/FilterConfigurationFile.h"
-#include "shared/Clock.h"
 #include "shared/CodeIdentity.h"
-#include "shared/OwnIdentifier.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/LoopbackFrameListener.h"
 #include "tests/support/TemporaryDirectory.h"
@@ -314,79 +307,6 @@ TEST_F(NetfilterEndToEnd, OwnProgramsAndTheDeliveriesToTheReceiverAreNeverRefuse
             }));
         },
         2min);
-    EXPECT_EQ(failure, "");
-}
-
-// A person's way through it, for a Linux application: its desktop entry inspected as when it is
-// dropped, the rules derived as the store derives them, and the real host refusing the program's
-// real connections until it is allowed, blocked again, and taken off the list.
-TEST_F(NetfilterEndToEnd, ADesktopEntryOnTheListBlocksItsProgramUntilAllowedOrRemoved) {
-    const auto failure = NetworkNamespace::run(
-        [this] {
-            const auto program = directory / "opt" / "probe" / "zorvane-probe";
-            std::filesystem::create_directories(program.parent_path());
-            std::filesystem::copy_file(ZORVANE_CONNECT_PROBE, program);
-            const auto entry = directory / "share" / "applications" / "probe.desktop";
-            std::filesystem::create_directories(entry.parent_path());
-            std::ofstream(entry) << "[Desktop Entry]\nType=Application\nName=Probe\n"
-                                 << "Exec=env PROBE_MODE=1 " << program.string() << " %U\n";
-            DesktopEnvironment environment;
-            environment.dataDirectories = {directory / "share"};
-            const auto inspected =
-                LinuxApplicationInspector(environment, {}).inspect(entry, Uuid::random());
-            ASSERT_TRUE(std::holds_alternative<BlockedApplication>(inspected));
-            const auto application = std::get<BlockedApplication>(inspected);
-            ASSERT_EQ(application.signingIdentifier, std::filesystem::canonical(program).string());
-
-            std::filesystem::create_directories(system);
-            const SystemClock clock;
-            const OwnIdentifier own{std::string(OwnIdentifier::applicationIdentifier)};
-            const auto save = [&](const std::vector<BlockedApplication>& applications,
-                                  const std::vector<TemporaryAccessGrant>& grants) {
-                const auto rules = RuleSet::derive(applications, grants, clock.now(), own);
-                PlistDictionary allowed;
-                for (const auto& [key, end] : rules.temporarilyAllowedCodeIdentities) {
-                    allowed.emplace(key, end);
-                }
-                FilterConfiguration configuration;
-                configuration.enabled = true;
-                configuration.localizedDescription = "Zorvane";
-                configuration.providerConfiguration = FilterConfiguration::ProviderConfiguration{
-                    true, "dev.quillmoor.Zorvane.FilterExtension",
-                    PlistDictionary{
-                        {std::string(FilterRuleSet::codeIdentitiesKey),
-                         PlistArray(rules.blockedCodeIdentityKeys.begin(),
-                                    rules.blockedCodeIdentityKeys.end())},
-                        {std::string(FilterRuleSet::applicationPathsKey),
-                         PlistArray(rules.blockedApplicationPaths.begin(),
-                                    rules.blockedApplicationPaths.end())},
-                        {std::string(FilterRuleSet::temporaryAllowedCodeIdentitiesKey), allowed}}};
-                ASSERT_FALSE(FilterConfigurationFile::inDirectory(system).write(configuration));
-            };
-            save({application}, {});
-            testing::NamespaceServers servers(port);
-            ASSERT_TRUE(servers.ready());
-            auto host = programs.startHost({"--netfilter"});
-            ASSERT_TRUE(eventually([&] { return probe(program, "tcp", v4) == 1; }))
-                << host->standardError();
-            EXPECT_EQ(probe(program, "udp", v6), 1);
-
-            // Allow for 5 Minutes.
-            const auto allowed = TemporaryAccess::allowingTemporarily(
-                {}, application, TemporaryAccess::fiveMinutes, clock.now());
-            save({application}, allowed);
-            EXPECT_TRUE(eventually([&] { return probe(program, "tcp", v4) == 0; }));
-            // Block Again Now.
-            save({application}, TemporaryAccess::revoking(allowed, application.id));
-            EXPECT_TRUE(eventually([&] { return probe(program, "tcp", v4) == 1; }));
-            // Removed from the list.
-            save({}, {});
-            EXPECT_TRUE(eventually([&] { return probe(program, "tcp", v4) == 0; }));
-
-            host->signal(SIGTERM);
-            EXPECT_EQ(host->waitForExit(), 0) << host->standardError();
-        },
-        std::chrono::minutes(3));
     EXPECT_EQ(failure, "");
 }
 
