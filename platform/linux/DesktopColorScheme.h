@@ -5,8 +5,6 @@
 #include <QObject>
 #include <QString>
 
-
-
 namespace zorvane {
 
 // The desktop's wish for light or dark windows, as the XDG desktop portal publishes it

@@ -2,12 +2,12 @@
 // capabilities, in a network namespace of the test's own: another user's listed program is
 // refused, an unlisted copy connects, and --remove-rules clears what a killed filter left.
 // The package test runs it against the installed tree (ZORVANE_INSTALLED_FILTER).
-#include "tests/system-support/NetworkNamespace.h"
 #include "filter/host/netfilter/ExternalCommand.h"
 #include "platform/linux/FilterConfigurationFile.h"
 #include "shared/CodeIdentity.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/system-support/NetworkNamespace.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -28,7 +28,6 @@ namespace zorvane {
 namespace {
 
 using testing::eventually;
-using testing::NetworkNamespace;
 using testing::NetworkNamespace;
 using namespace std::chrono_literals;
 

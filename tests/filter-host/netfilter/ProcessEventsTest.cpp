@@ -2,7 +2,6 @@
 // CAP_NET_ADMIN; without it the tests say so and skip).
 #include "filter/host/netfilter/ProcessEvents.h"
 
-#include "tests/system-support/NetworkNamespace.h"
 #include "filter/FilterDataProvider.h"
 #include "filter/host/netfilter/NetfilterFlowSource.h"
 #include "platform/linux/LinuxAuditTokens.h"
@@ -10,6 +9,7 @@
 #include "shared/CodeIdentity.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/system-support/NetworkNamespace.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
