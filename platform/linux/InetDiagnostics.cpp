@@ -17,6 +17,30 @@ InetDiagnostics::Socket socketFrom(const inet_diag_msg& answer) {
     return {answer.idiag_inode, answer.idiag_uid, answer.idiag_state, ntohs(answer.id.idiag_sport)};
 }
 
+// Reads the kernel's messages and hands those that answer this sequence number to handle, until
+// it says the answer is complete; false when reading failed first (or the answer limit passed).
+template <std::size_t BufferSize, typename Handle>
+bool receiveAnswer(int socket, std::uint32_t sequence, Handle&& handle) {
+    alignas(nlmsghdr) char buffer[BufferSize];
+    for (;;) {
+        const ssize_t received = ::recv(socket, buffer, sizeof buffer, 0);
+        if (received < 0 && errno == EINTR) {
+            continue;
+        }
+        if (received <= 0) {
+            return false;
+        }
+        int remaining = static_cast<int>(received);
+        for (auto* header = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(header, remaining);
+             header = NLMSG_NEXT(header, remaining)) {
+            // Messages of another sequence answer an earlier question that timed out.
+            if (header->nlmsg_seq == sequence && handle(*header)) {
+                return true;
+            }
+        }
+    }
+}
+
 } // namespace
 
 InetDiagnostics::InetDiagnostics(std::optional<std::chrono::microseconds> answerLimit)
@@ -67,29 +91,17 @@ std::optional<InetDiagnostics::Socket> InetDiagnostics::lookUp(const Request& re
     if (!sequence) {
         return std::nullopt;
     }
-    alignas(nlmsghdr) char buffer[8192];
-    for (;;) {
-        const ssize_t received = ::recv(socket_.get(), buffer, sizeof buffer, 0);
-        if (received < 0 && errno == EINTR) {
-            continue;
-        }
-        if (received <= 0) {
-            return std::nullopt;
-        }
-        int remaining = static_cast<int>(received);
-        for (auto* header = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(header, remaining);
-             header = NLMSG_NEXT(header, remaining)) {
-            // An answer to an earlier question that timed out.
-            if (header->nlmsg_seq != *sequence) {
-                continue;
+    std::optional<Socket> found;
+    const bool answered =
+        receiveAnswer<8192>(socket_.get(), *sequence, [&](const nlmsghdr& header) {
+            // Anything else is NLMSG_ERROR: no such socket.
+            if (header.nlmsg_type == SOCK_DIAG_BY_FAMILY &&
+                header.nlmsg_len >= NLMSG_LENGTH(sizeof(inet_diag_msg))) {
+                found = socketFrom(*static_cast<const inet_diag_msg*>(NLMSG_DATA(&header)));
             }
-            if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
-                header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) {
-                return std::nullopt; // NLMSG_ERROR: no such socket
-            }
-            return socketFrom(*static_cast<const inet_diag_msg*>(NLMSG_DATA(header)));
-        }
-    }
+            return true;
+        });
+    return answered ? found : std::nullopt;
 }
 
 std::optional<std::vector<InetDiagnostics::Socket>> InetDiagnostics::dump(const Request& request) {
@@ -98,43 +110,33 @@ std::optional<std::vector<InetDiagnostics::Socket>> InetDiagnostics::dump(const 
         return std::nullopt;
     }
     std::vector<Socket> sockets;
-    alignas(nlmsghdr) char buffer[16384];
-    for (;;) {
-        const ssize_t received = ::recv(socket_.get(), buffer, sizeof buffer, 0);
-        if (received < 0 && errno == EINTR) {
-            continue;
-        }
-        if (received <= 0) {
-            return std::nullopt;
-        }
-        int remaining = static_cast<int>(received);
-        for (auto* header = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(header, remaining);
-             header = NLMSG_NEXT(header, remaining)) {
-            if (header->nlmsg_seq != *sequence) {
-                continue;
+    bool failed = false;
+    const bool answered =
+        receiveAnswer<16384>(socket_.get(), *sequence, [&](const nlmsghdr& header) {
+            if (header.nlmsg_type == NLMSG_DONE) {
+                return true;
             }
-            if (header->nlmsg_type == NLMSG_DONE) {
-                return sockets;
+            if (header.nlmsg_type == NLMSG_ERROR) {
+                const auto* error = static_cast<const nlmsgerr*>(NLMSG_DATA(&header));
+                failed =
+                    header.nlmsg_len < NLMSG_LENGTH(sizeof(nlmsgerr)) || error->error != -ENOENT;
+                return true;
             }
-            if (header->nlmsg_type == NLMSG_ERROR) {
-                const auto* error = static_cast<const nlmsgerr*>(NLMSG_DATA(header));
-                if (header->nlmsg_len >= NLMSG_LENGTH(sizeof(nlmsgerr)) &&
-                    error->error == -ENOENT) {
-                    return sockets;
+            if (header.nlmsg_type == SOCK_DIAG_BY_FAMILY &&
+                header.nlmsg_len >= NLMSG_LENGTH(sizeof(inet_diag_msg))) {
+                const auto socket =
+                    socketFrom(*static_cast<const inet_diag_msg*>(NLMSG_DATA(&header)));
+                // The kernel filters only listening sockets by the local port.
+                if (request.sourcePort == 0 || socket.sourcePort == request.sourcePort) {
+                    sockets.push_back(socket);
                 }
-                return std::nullopt;
             }
-            if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
-                header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) {
-                continue;
-            }
-            const auto socket = socketFrom(*static_cast<const inet_diag_msg*>(NLMSG_DATA(header)));
-            // The kernel filters only listening sockets by the local port.
-            if (request.sourcePort == 0 || socket.sourcePort == request.sourcePort) {
-                sockets.push_back(socket);
-            }
-        }
+            return false;
+        });
+    if (!answered || failed) {
+        return std::nullopt;
     }
+    return sockets;
 }
 
 } // namespace zorvane
