@@ -95,6 +95,13 @@ protected:
         std::make_shared<StoredListCopies>(container.path());
     std::unique_ptr<AppBlockStore> store;
 
+    // A read of the activity log still on the shared pool would make its folder again inside the
+    // container once that is gone.
+    ~StoreTest() override {
+        store.reset();
+        QThreadPool::globalInstance()->waitForDone();
+    }
+
     void storeApplications(const std::vector<BlockedApplication>& applications) {
         preferences->setValue(AppBlockStore::defaultsKey,
                               dataValue(RecordJson::encodeBlockedApplications(applications)));
